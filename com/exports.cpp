@@ -1,0 +1,34 @@
+#include "com/exports.h"
+
+#include <new>
+
+#include "com/class_factory.h"
+#include "com/class_table.h"
+#include "com/module_counters.h"
+
+using namespace tavro::com;
+
+extern "C" HResult TAVRO_STDCALL DllGetClassObject(const Guid* clsid, const Guid* iid, void** out) {
+  if (!(*iid == kIidIUnknown) && !(*iid == kIidIClassFactory)) return kENoInterface;
+  for (size_t i = 0; i < kClassTableLength; ++i) {
+    const ClassEntry& entry = kClassTable[i];
+    if (!(*entry.classId == *clsid)) continue;
+    auto* factory = new (std::nothrow) CClassFactory(&entry);
+    if (factory == nullptr) {
+      *out = nullptr;
+      return kEOutOfMemory;
+    }
+    *out = static_cast<IClassFactory*>(factory);
+    factory->AddRef();
+    return kSOk;
+  }
+  return kClassENotAvailable;
+}
+
+extern "C" HResult TAVRO_STDCALL DllCanUnloadNow() {
+  const bool busy = serverLocks().load(std::memory_order_acquire) > 0 ||
+                    activeObjects().load(std::memory_order_acquire) != 0;
+  return busy ? kSFalse : kSOk;
+}
+
+extern "C" int32_t TAVRO_STDCALL DllMain(void*, uint32_t, void*) { return 1; }

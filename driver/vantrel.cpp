@@ -1,0 +1,87 @@
+#include "driver/vantrel.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "com/class_id.h"
+#include "control/control_connection.h"
+#include "platform/desktop.h"
+#include "platform/memory.h"
+#include "stream/stream_control.h"
+
+namespace tavro::driver {
+
+std::atomic<bool>& driverCreated() noexcept {
+  static std::atomic<bool> created{false};
+  return created;
+}
+
+Vantrel::Vantrel(com::IUnknown* outer) noexcept : com::CUnknown("TAVRODriver", outer) {}
+
+com::CUnknown* Vantrel::create(com::IUnknown* outer, com::HResult* /*result*/) noexcept {
+  auto* object = new (std::nothrow) Vantrel(outer);
+  if (object == nullptr) return nullptr;
+  // A stream left running by an earlier driver object in this process is ended
+  // here, since only one stream can run per process.
+  if (driverCreated().load(std::memory_order_acquire)) object->stop();
+  driverCreated().store(true, std::memory_order_release);
+  // Each object holds one Winsock reference and its destructor returns it.
+  platform::netStartup();
+  return object;
+}
+
+Vantrel::~Vantrel() {
+  stop();
+  releaseStreamResources();
+  platform::netCleanup();
+}
+
+com::HResult Vantrel::QueryInterface(const com::Guid& iid, void** out) {
+  return owner()->QueryInterface(iid, out);
+}
+
+uint32_t Vantrel::AddRef() { return owner()->AddRef(); }
+
+uint32_t Vantrel::Release() { return owner()->Release(); }
+
+com::HResult Vantrel::InnerQueryInterface(const com::Guid& iid, void** out) {
+  if (iid == com::kClsidTavroDriver) return getInterface(static_cast<asio::IAsio*>(this), out);
+  return CUnknown::InnerQueryInterface(iid, out);
+}
+
+void Vantrel::getDriverName(char* name) noexcept { std::memcpy(name, kDriverName, sizeof kDriverName); }
+
+int32_t Vantrel::getDriverVersion() noexcept { return kDriverVersion; }
+
+void Vantrel::getErrorMessage(char* text) noexcept {
+  std::memcpy(text, errorText, std::strlen(errorText) + 1);
+}
+
+void Vantrel::setErrorText(const char* text) noexcept {
+  const size_t length = std::min(std::strlen(text), kErrorTextSize - 1);
+  std::memcpy(errorText, text, length);
+  errorText[length] = '\0';
+}
+
+void Vantrel::notify(Notification code) const noexcept {
+  platform::broadcastMessage(notifyMessage, static_cast<uintptr_t>(code));
+}
+
+void Vantrel::releaseStreamResources() noexcept {
+  hostCallbacks = nullptr;
+  stop();
+  for (int32_t i = 0; i < bufferCount; ++i) {
+    platform::freePages(outputBuffers[i]);
+    outputBuffers[i] = nullptr;
+  }
+  bufferCount = 0;
+  control::closeControlConnectionIfOpen();
+  stream::releaseDataTransport();
+  if (packetBuffer != nullptr) {
+    platform::freePages(packetBuffer);
+    packetBuffer = nullptr;
+  }
+}
+
+}  // namespace tavro::driver

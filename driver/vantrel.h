@@ -1,0 +1,112 @@
+#pragma once
+// The driver object an ASIO host talks to: IASIO first, then the COM base.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "asio/asio.h"
+#include "com/unknown.h"
+#include "control/streamer_settings.h"
+#include "driver/notification.h"
+#include "platform/net.h"
+#include "platform/sync.h"
+
+namespace tavro::driver {
+
+inline constexpr char kDriverName[] = "TAVRODriver";
+inline constexpr int32_t kDriverVersion = 96;
+inline constexpr size_t kErrorTextSize = 128;
+inline constexpr double kDefaultSampleRate = 44100.0;
+inline constexpr int32_t kDefaultBufferFrames = 64;
+inline constexpr int32_t kFixedLatency = 64;
+
+class Vantrel final : public asio::IAsio, public com::CUnknown {
+ public:
+  // The class table's create function. Never changes `*result`.
+  static com::CUnknown* create(com::IUnknown* outer, com::HResult* result) noexcept;
+
+  // IUnknown, forwarded to the owner.
+  com::HResult TAVRO_STDCALL QueryInterface(const com::Guid& iid, void** out) override;
+  uint32_t TAVRO_STDCALL AddRef() override;
+  uint32_t TAVRO_STDCALL Release() override;
+
+  // CUnknown: hands out IASIO for the driver's class identifier.
+  com::HResult TAVRO_STDCALL InnerQueryInterface(const com::Guid& iid, void** out) override;
+
+  // IASIO.
+  asio::AsioBool TAVRO_THISCALL init(void* systemHandle) noexcept override;
+  void TAVRO_THISCALL getDriverName(char* name) noexcept override;
+  int32_t TAVRO_THISCALL getDriverVersion() noexcept override;
+  void TAVRO_THISCALL getErrorMessage(char* text) noexcept override;
+  asio::AsioError TAVRO_THISCALL start() noexcept override;
+  asio::AsioError TAVRO_THISCALL stop() noexcept override;
+  asio::AsioError TAVRO_THISCALL getChannels(int32_t* inputs, int32_t* outputs) noexcept override;
+  asio::AsioError TAVRO_THISCALL getLatencies(int32_t* input, int32_t* output) noexcept override;
+  asio::AsioError TAVRO_THISCALL getBufferSize(int32_t* minSize, int32_t* maxSize,
+                                               int32_t* preferredSize,
+                                               int32_t* granularity) noexcept override;
+  asio::AsioError TAVRO_THISCALL canSampleRate(asio::AsioSampleRate rate) noexcept override;
+  asio::AsioError TAVRO_THISCALL getSampleRate(asio::AsioSampleRate* rate) noexcept override;
+  asio::AsioError TAVRO_THISCALL setSampleRate(asio::AsioSampleRate rate) noexcept override;
+  asio::AsioError TAVRO_THISCALL getClockSources(asio::AsioClockSource* clocks,
+                                                 int32_t* count) noexcept override;
+  asio::AsioError TAVRO_THISCALL setClockSource(int32_t index) noexcept override;
+  asio::AsioError TAVRO_THISCALL getSamplePosition(asio::AsioSamples* position,
+                                                   asio::AsioTimeStamp* timeStamp) noexcept override;
+  asio::AsioError TAVRO_THISCALL getChannelInfo(asio::AsioChannelInfo* info) noexcept override;
+  asio::AsioError TAVRO_THISCALL createBuffers(asio::AsioBufferInfo* infos, int32_t count,
+                                               int32_t bufferSize,
+                                               asio::AsioCallbacks* callbacks) noexcept override;
+  asio::AsioError TAVRO_THISCALL disposeBuffers() noexcept override;
+  asio::AsioError TAVRO_THISCALL controlPanel() noexcept override;
+  asio::AsioError TAVRO_THISCALL future(int32_t selector, void* argument) noexcept override;
+  asio::AsioError TAVRO_THISCALL outputReady() noexcept override;
+
+  // Writes the whole text, cut to fit, always NUL-terminated.
+  void setErrorText(const char* text) noexcept;
+  void notify(Notification code) const noexcept;
+
+  // Fields, in the order the other parts of the driver know them.
+  control::StreamerSettings settings;
+  uint32_t rioSlots = 0;
+  std::string localAddressText;
+  double samplePosition = 0.0;
+  double sampleRate = kDefaultSampleRate;
+  asio::AsioCallbacks* hostCallbacks = nullptr;  // the host's, not owned
+  void* outputBuffers[2] = {nullptr, nullptr};
+  int32_t activeChannels[2] = {0, 0};
+  int32_t bufferFrames = kDefaultBufferFrames;
+  int32_t inputLatency = kFixedLatency;
+  int32_t outputLatency = kFixedLatency;
+  int32_t bufferCount = 0;
+  int32_t currentHalf = 0;
+  bool initialised = false;
+  std::atomic<bool> streaming{false};
+  char errorText[kErrorTextSize] = {};
+  int32_t wireBits = 0;
+  uint32_t notifyMessage = 0;
+  void* packetBuffer = nullptr;
+  platform::KernelHandle streamMutex = nullptr;
+  size_t datagramsPerBuffer = 0;
+  uint32_t datagramSize = 0;
+  uint32_t sendsPerBuffer = 0;
+  uint32_t bufferSizeIndex = 0;
+  std::string hostName;
+  std::string portText;
+  std::string drivePath;
+  size_t packetsSent = 0;
+  platform::Ipv4Endpoint destination{};
+
+ private:
+  explicit Vantrel(com::IUnknown* outer) noexcept;
+  ~Vantrel() override;
+
+  // The steps disposeBuffers and the destructor share.
+  void releaseStreamResources() noexcept;
+};
+
+// Set by the first construction in this process and never cleared.
+std::atomic<bool>& driverCreated() noexcept;
+
+}  // namespace tavro::driver
