@@ -30,5 +30,3 @@ extern "C" HResult TAVRO_STDCALL DllCanUnloadNow() {
                     activeObjects().load(std::memory_order_acquire) != 0;
   return busy ? kSFalse : kSOk;
 }
-
-extern "C" int32_t TAVRO_STDCALL DllMain(void*, uint32_t, void*) { return 1; }
