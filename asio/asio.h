@@ -156,8 +156,7 @@ struct IAsio : com::IUnknown {
                                                      AsioTimeStamp* timeStamp) = 0;
   virtual AsioError TAVRO_THISCALL getChannelInfo(AsioChannelInfo* info) = 0;
   virtual AsioError TAVRO_THISCALL createBuffers(AsioBufferInfo* infos, int32_t count,
-                                                 int32_t bufferSize,
-                                                 AsioCallbacks* callbacks) = 0;
+                                                 int32_t bufferSize, AsioCallbacks* callbacks) = 0;
   virtual AsioError TAVRO_THISCALL disposeBuffers() = 0;
   virtual AsioError TAVRO_THISCALL controlPanel() = 0;
   virtual AsioError TAVRO_THISCALL future(int32_t selector, void* argument) = 0;

@@ -17,19 +17,65 @@ std::array<Slot, static_cast<size_t>(Call::Count)> slots;
 
 Slot& slotOf(Call call) noexcept { return slots[static_cast<size_t>(call)]; }
 
-constexpr const char* kNames[] = {
-    "GetModuleHandleA", "GetModuleFileNameA", "CreateProcessA", "OpenMutexA", "CreateMutexA",
-    "CloseHandle", "CreateEventA", "SetEvent", "WaitForSingleObject", "CreateThread",
-    "SetPriorityClass", "SetThreadPriority", "SetThreadAffinityMask", "Sleep",
-    "RegisterWindowMessageA", "PostMessageA", "MessageBoxA", "VirtualAlloc", "VirtualFree",
-    "GetVersionExA", "GetLogicalDrives", "GetDriveTypeA", "GetFileAttributesA",
-    "QueryPerformanceCounter", "CharLowerA", "StringFromCLSID", "WideCharToMultiByte",
-    "RegOpenKeyExA", "RegCreateKeyA", "RegGetValueA", "RegQueryValueExA", "RegSetValueExA",
-    "RegEnumKeyA", "RegDeleteKeyA", "RegCloseKey", "WSAStartup", "WSACleanup", "getaddrinfo",
-    "gethostbyname", "socket", "WSASocketA", "setsockopt", "WSAIoctl", "connect", "bind", "send",
-    "sendto", "recv", "recvfrom", "shutdown", "closesocket", "RIORegisterBuffer",
-    "RIOCreateCompletionQueue", "RIOCreateRequestQueue", "RIOSend", "RIOReceive",
-    "RIODequeueCompletion", "RIONotify", "RIOCloseCompletionQueue"};
+constexpr const char* kNames[] = {"GetModuleHandleA",
+                                  "GetModuleFileNameA",
+                                  "CreateProcessA",
+                                  "OpenMutexA",
+                                  "CreateMutexA",
+                                  "CloseHandle",
+                                  "CreateEventA",
+                                  "SetEvent",
+                                  "WaitForSingleObject",
+                                  "CreateThread",
+                                  "SetPriorityClass",
+                                  "SetThreadPriority",
+                                  "SetThreadAffinityMask",
+                                  "Sleep",
+                                  "RegisterWindowMessageA",
+                                  "PostMessageA",
+                                  "MessageBoxA",
+                                  "VirtualAlloc",
+                                  "VirtualFree",
+                                  "GetVersionExA",
+                                  "GetLogicalDrives",
+                                  "GetDriveTypeA",
+                                  "GetFileAttributesA",
+                                  "QueryPerformanceCounter",
+                                  "CharLowerA",
+                                  "StringFromCLSID",
+                                  "WideCharToMultiByte",
+                                  "RegOpenKeyExA",
+                                  "RegCreateKeyA",
+                                  "RegGetValueA",
+                                  "RegQueryValueExA",
+                                  "RegSetValueExA",
+                                  "RegEnumKeyA",
+                                  "RegDeleteKeyA",
+                                  "RegCloseKey",
+                                  "WSAStartup",
+                                  "WSACleanup",
+                                  "getaddrinfo",
+                                  "gethostbyname",
+                                  "socket",
+                                  "WSASocketA",
+                                  "setsockopt",
+                                  "WSAIoctl",
+                                  "connect",
+                                  "bind",
+                                  "send",
+                                  "sendto",
+                                  "recv",
+                                  "recvfrom",
+                                  "shutdown",
+                                  "closesocket",
+                                  "RIORegisterBuffer",
+                                  "RIOCreateCompletionQueue",
+                                  "RIOCreateRequestQueue",
+                                  "RIOSend",
+                                  "RIOReceive",
+                                  "RIODequeueCompletion",
+                                  "RIONotify",
+                                  "RIOCloseCompletionQueue"};
 static_assert(std::size(kNames) == static_cast<size_t>(Call::Count));
 
 }  // namespace
@@ -55,7 +101,9 @@ bool injected(Call call, int64_t* value) noexcept {
   return false;
 }
 
-uint32_t callCount(Call call) noexcept { return slotOf(call).calls.load(std::memory_order_relaxed); }
+uint32_t callCount(Call call) noexcept {
+  return slotOf(call).calls.load(std::memory_order_relaxed);
+}
 
 void resetCallCounts() noexcept {
   for (Slot& slot : slots) slot.calls.store(0, std::memory_order_relaxed);

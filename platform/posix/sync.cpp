@@ -48,7 +48,9 @@ int bindName(const char* name, int& error) {
   return fd;
 }
 
-KernelHandle handleOf(int fd) { return reinterpret_cast<KernelHandle>(static_cast<intptr_t>(fd) + 1); }
+KernelHandle handleOf(int fd) {
+  return reinterpret_cast<KernelHandle>(static_cast<intptr_t>(fd) + 1);
+}
 
 }  // namespace
 

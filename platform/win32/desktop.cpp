@@ -1,6 +1,7 @@
+#include "platform/desktop.h"
+
 #include <windows.h>
 
-#include "platform/desktop.h"
 #include "platform/fault.h"
 
 namespace tavro::platform {

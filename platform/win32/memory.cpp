@@ -1,7 +1,8 @@
+#include "platform/memory.h"
+
 #include <windows.h>
 
 #include "platform/fault.h"
-#include "platform/memory.h"
 
 namespace tavro::platform {
 

@@ -1,7 +1,8 @@
+#include "platform/module.h"
+
 #include <windows.h>
 
 #include "platform/fault.h"
-#include "platform/module.h"
 
 namespace tavro::platform {
 

@@ -1,7 +1,8 @@
+#include "platform/process.h"
+
 #include <windows.h>
 
 #include "platform/fault.h"
-#include "platform/process.h"
 
 namespace tavro::platform {
 

@@ -1,7 +1,8 @@
+#include "platform/sync.h"
+
 #include <windows.h>
 
 #include "platform/fault.h"
-#include "platform/sync.h"
 
 namespace tavro::platform {
 

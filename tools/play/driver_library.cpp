@@ -16,7 +16,8 @@ using CanUnloadNow = com::HResult(TAVRO_STDCALL*)();
 DriverLibrary::DriverLibrary(const std::string& path) {
 #if defined(_WIN32)
   module_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
-  if (module_ == nullptr) error_ = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+  if (module_ == nullptr)
+    error_ = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
 #else
   module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr) error_ = dlerror();
