@@ -13,4 +13,10 @@ inline constexpr char kCannotSendToStreamer[] =
 inline constexpr char kNoResponse[] = "Error receiving response from TAVROStreamer";
 inline constexpr char kCannotConnectData[] = "Unable to connect to TAVRO: Is server running?";
 
+// Refusals of start, before anything is announced or packed.
+inline constexpr char kSampleRateNotSupported[] = "Sample rate not supported by TAVROStreamer";
+inline constexpr char kOutputBuffersMissing[] =
+    "TAVRODriver needs buffers for both output channels";
+inline constexpr char kOutputBuffersMismatch[] = "TAVRODriver buffers do not match the buffer size";
+
 }  // namespace tavro::driver::errors

@@ -71,11 +71,7 @@ void Vantrel::notify(Notification code) const noexcept {
 void Vantrel::releaseStreamResources() noexcept {
   hostCallbacks = nullptr;
   stop();
-  for (int32_t i = 0; i < bufferCount; ++i) {
-    platform::freePages(outputBuffers[i]);
-    outputBuffers[i] = nullptr;
-  }
-  bufferCount = 0;
+  releaseOutputBuffers();
   control::closeControlConnectionIfOpen();
   stream::releaseDataTransport();
   if (packetBuffer != nullptr) {

@@ -71,7 +71,8 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   control::StreamerSettings settings;
   uint32_t rioSlots = 0;
   std::string localAddressText;
-  double samplePosition = 0.0;
+  // Written by the streaming thread on every tick, read by the host's thread.
+  std::atomic<double> samplePosition{0.0};
   double sampleRate = kDefaultSampleRate;
   asio::AsioCallbacks* hostCallbacks = nullptr;  // the host's, not owned
   void* outputBuffers[2] = {nullptr, nullptr};
@@ -80,6 +81,7 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   int32_t inputLatency = kFixedLatency;
   int32_t outputLatency = kFixedLatency;
   int32_t bufferCount = 0;
+  int32_t wordsPerHalf = 0;  // 32-bit words in each half of the current output buffers
   int32_t currentHalf = 0;
   bool initialised = false;
   std::atomic<bool> streaming{false};
@@ -104,7 +106,12 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
 
   // The steps disposeBuffers and the destructor share.
   void releaseStreamResources() noexcept;
+  // Frees the blocks createBuffers made; touches no connection and no stream.
+  void releaseOutputBuffers() noexcept;
 };
+
+// The tick adds to the position without a lock on every buffer half.
+static_assert(std::atomic<double>::is_always_lock_free);
 
 // Set by the first construction in this process and never cleared.
 std::atomic<bool>& driverCreated() noexcept;

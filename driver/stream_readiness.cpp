@@ -1,0 +1,40 @@
+#include "driver/stream_readiness.h"
+
+#include "driver/dsd_rates.h"
+#include "driver/error_texts.h"
+#include "driver/vantrel.h"
+
+namespace tavro::driver {
+
+BufferRefusal checkOutputBuffers(const OutputBufferState& state) noexcept {
+  if (state.bufferCount < 2 || state.buffers[0] == nullptr || state.buffers[1] == nullptr) {
+    return BufferRefusal::kMissingChannel;
+  }
+  // Equal, not merely large enough: the host fills half 1 at its own offset,
+  // and packing looks for it one packing half in.
+  const int32_t readPerHalf = framesPerHalf(state.bufferFrames, state.sampleRate);
+  if (readPerHalf <= 0 || state.wordsPerHalf != readPerHalf) return BufferRefusal::kSizeMismatch;
+  return BufferRefusal::kNone;
+}
+
+OutputBufferState outputBufferState(const Vantrel& driver) noexcept {
+  return {{driver.outputBuffers[0], driver.outputBuffers[1]},
+          driver.bufferCount,
+          driver.wordsPerHalf,
+          driver.bufferFrames,
+          driver.sampleRate};
+}
+
+const char* refusalText(BufferRefusal refusal) noexcept {
+  switch (refusal) {
+    case BufferRefusal::kMissingChannel:
+      return errors::kOutputBuffersMissing;
+    case BufferRefusal::kSizeMismatch:
+      return errors::kOutputBuffersMismatch;
+    case BufferRefusal::kNone:
+      break;
+  }
+  return nullptr;
+}
+
+}  // namespace tavro::driver
