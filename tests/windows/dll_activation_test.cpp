@@ -54,6 +54,10 @@ enum Slot : size_t {
   kSetSampleRate = 14,
   kGetClockSources = 15,
   kSetClockSource = 16,
+  kGetSamplePosition = 17,
+  kGetChannelInfo = 18,
+  kCreateBuffers = 19,
+  kDisposeBuffers = 20,
   kControlPanel = 21,
   kFuture = 22,
   kOutputReady = 23,
@@ -256,6 +260,90 @@ TEST_F(DllActivationTest, EverySlotSitsWhereHostsCallItAndPopsWhatItWasGiven) {
                                         static_cast<void*>(nullptr));
   EXPECT_EQ(future.value, asio::kAseNotPresent);
   EXPECT_EQ(future.stackDrift, 0);
+
+  EXPECT_EQ(callSlot<uint32_t>(SlotKind::kCom, driver, kRelease).value, 0u);
+}
+
+// The host's callbacks are plain C functions: cdecl on 32-bit Windows.
+int rateChanges = 0;
+double lastRate = 0.0;
+void TAVRO_CDECL onBufferSwitch(int32_t, asio::AsioBool) {}
+void TAVRO_CDECL onRateChange(asio::AsioSampleRate rate) {
+  ++rateChanges;
+  lastRate = rate;
+}
+
+TEST_F(DllActivationTest, BuffersPositionAndFormatsAnswerThroughTheTable) {
+  void* driver = createDriver();
+  ASSERT_NE(driver, nullptr);
+
+  // 17: a fresh position is 0, and the stamp is left alone without a stream.
+  asio::AsioSamples position{7, 7};
+  asio::AsioTimeStamp stamp{0xAAAA, 0xBBBB};
+  const auto where =
+      callSlot<int32_t>(SlotKind::kMember, driver, kGetSamplePosition, &position, &stamp);
+  EXPECT_EQ(where.value, asio::kAseOk);
+  EXPECT_EQ(where.stackDrift, 0);
+  EXPECT_EQ(position.hi, 0u);
+  EXPECT_EQ(position.lo, 0u);
+  EXPECT_EQ(stamp.hi, 0xAAAAu);
+  EXPECT_EQ(stamp.lo, 0xBBBBu);
+
+  // 19: two channels of 4096 frames at 44100 Hz, the second half 16384 bytes in.
+  asio::AsioCallbacks callbacks{&onBufferSwitch, &onRateChange, nullptr, nullptr};
+  asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
+  const auto created = callSlot<int32_t>(SlotKind::kMember, driver, kCreateBuffers, &infos[0],
+                                         int32_t{2}, int32_t{4096}, &callbacks);
+  EXPECT_EQ(created.value, asio::kAseOk);
+  EXPECT_EQ(created.stackDrift, 0);
+  for (const auto& info : infos) {
+    ASSERT_NE(info.buffers[0], nullptr);
+    EXPECT_EQ(static_cast<char*>(info.buffers[1]) - static_cast<char*>(info.buffers[0]), 16384);
+    std::memset(info.buffers[0], 0x5A, 2 * 16384);  // both halves are the host's to write
+  }
+
+  // 18: channel 1 is active now; at a DSD rate its type follows the rate.
+  asio::AsioChannelInfo channel{};
+  channel.channel = 1;
+  const auto info = callSlot<int32_t>(SlotKind::kMember, driver, kGetChannelInfo, &channel);
+  EXPECT_EQ(info.value, asio::kAseOk);
+  EXPECT_EQ(info.stackDrift, 0);
+  EXPECT_EQ(channel.type, asio::kInt32Lsb);
+  EXPECT_EQ(channel.isActive, asio::kAsioTrue);
+  EXPECT_STREQ(channel.name, "TAVROStreamer");
+
+  // 14 with a new rate calls the host back exactly once, with that rate.
+  rateChanges = 0;
+  EXPECT_EQ(callSlot<int32_t>(SlotKind::kMember, driver, kSetSampleRate, 2822400.0).stackDrift, 0);
+  EXPECT_EQ(rateChanges, 1);
+  EXPECT_EQ(lastRate, 2822400.0);
+  callSlot<int32_t>(SlotKind::kMember, driver, kGetChannelInfo, &channel);
+  EXPECT_EQ(channel.type, asio::kDsdInt8Msb1);
+
+  // 22: every I/O-format request is answered with DSD; 48168 gives the drive path.
+  asio::AsioIoFormat format{};
+  format.formatType = asio::kAsioPcmFormat;
+  const auto canDo = callSlot<int32_t>(SlotKind::kMember, driver, kFuture,
+                                       int32_t{asio::kAsioCanDoIoFormat},
+                                       static_cast<void*>(&format));
+  EXPECT_EQ(canDo.value, asio::kAseSuccess);
+  EXPECT_EQ(canDo.stackDrift, 0);
+  EXPECT_EQ(format.formatType, asio::kAsioDsdFormat);
+  char drive[96];
+  std::memset(drive, 'x', sizeof drive);
+  EXPECT_EQ(callSlot<int32_t>(SlotKind::kMember, driver, kFuture, int32_t{48168},
+                              static_cast<void*>(drive))
+                .value,
+            asio::kAseSuccess);
+  EXPECT_EQ(drive[80], '\0');
+  EXPECT_EQ(drive[79], 'x');
+
+  // 20: the buffers go, and with them the channel's activity.
+  const auto disposed = callSlot<int32_t>(SlotKind::kMember, driver, kDisposeBuffers);
+  EXPECT_EQ(disposed.value, asio::kAseOk);
+  EXPECT_EQ(disposed.stackDrift, 0);
+  callSlot<int32_t>(SlotKind::kMember, driver, kGetChannelInfo, &channel);
+  EXPECT_EQ(channel.isActive, asio::kAsioFalse);
 
   EXPECT_EQ(callSlot<uint32_t>(SlotKind::kCom, driver, kRelease).value, 0u);
 }
