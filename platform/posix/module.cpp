@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/fault.h"
 
@@ -20,10 +21,26 @@ const char* baseName(const char* path) {
   return slash ? slash + 1 : path;
 }
 
+// The loader names the main program with an empty string; like
+// GetModuleHandleA, find it by its file name too. Read once: the path of the
+// running program does not change.
+const char* mainProgramPath() {
+  static const std::string path = [] {
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+  }();
+  return path.c_str();
+}
+
 }  // namespace
 
 ModuleHandle moduleHandleByName(const char* fileName) noexcept {
   if (injected(Call::GetModuleHandleA)) return nullptr;
+  if (const char* program = mainProgramPath();
+      program[0] != '\0' && std::strcmp(baseName(program), fileName) == 0) {
+    return const_cast<char*>(program);
+  }
   Search search{fileName, nullptr};
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* data) {

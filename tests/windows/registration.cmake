@@ -1,0 +1,10 @@
+# Self-registration through the system's own tools: regsvr32 and reg under Wine.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(TAVRO_REGISTRY_VIEW 64)
+else()
+  set(TAVRO_REGISTRY_VIEW 32)
+endif()
+add_test(NAME registration
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/registration.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run
+                 $<TARGET_FILE:tavro_driver> ${TAVRO_REGISTRY_VIEW})
+set_tests_properties(registration PROPERTIES TIMEOUT 900 RESOURCE_LOCK wine-registry)
