@@ -21,6 +21,44 @@ static_assert(sizeof(Ipv4Endpoint) == 16);
 int netStartup() noexcept;
 void netCleanup() noexcept;
 
+inline constexpr int32_t kSocketError = -1;  // SOCKET_ERROR
+
+// getaddrinfo(node, service) with AI_NUMERICHOST, AF_INET, SOCK_STREAM and
+// IPPROTO_TCP: a dotted address only, never a name. Fills `out` with the first
+// entry's address and returns 0, or returns the lookup's error code. The
+// result list never outlives the call, and nothing is freed that was not got.
+int32_t lookupNumericTcp(const char* node, const char* service, Ipv4Endpoint* out) noexcept;
+
+// socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), blocking; kInvalidSocket on failure.
+Socket openTcpSocket() noexcept;
+
+// setsockopt(IPPROTO_TCP, TCP_NODELAY) to 1. Returns 0 or kSocketError.
+int32_t setNoDelay(Socket socket) noexcept;
+
+// WSAIoctl(SIO_LOOPBACK_FAST_PATH) with a one-byte 1. Linux has no such
+// switch (its loopback is already short), so there it succeeds doing nothing.
+int32_t enableLoopbackFastPath(Socket socket) noexcept;
+
+// connect; returns 0 or kSocketError. Blocks without a time-out.
+int32_t connectTo(Socket socket, const Ipv4Endpoint& peer) noexcept;
+
+// send(socket, data, length, 0): the count sent or kSocketError. A peer that
+// has gone away gives kSocketError, never a signal.
+int32_t sendBytes(Socket socket, const void* data, int32_t length) noexcept;
+
+// recv(socket, buffer, length, 0): the count received, 0 when the peer closed,
+// or kSocketError. Blocks without a time-out.
+int32_t receiveBytes(Socket socket, void* buffer, int32_t length) noexcept;
+
+// This PC's own name: gethostbyname("") and its official name on Windows,
+// gethostname elsewhere. False when there is none or it does not fit.
+bool localHostName(char* name, uint32_t size) noexcept;
+
+// The first IPv4 address of `name` as dotted text (inet_ntoa): gethostbyname
+// on Windows, getaddrinfo(AF_INET) elsewhere. `text` holds at least 16 bytes.
+// False when the name does not resolve or has no IPv4 address.
+bool firstIpv4Address(const char* name, char* text, uint32_t size) noexcept;
+
 // shutdown(SD_BOTH) and closesocket; errors ignored.
 void shutdownBoth(Socket socket) noexcept;
 void closeSocket(Socket socket) noexcept;

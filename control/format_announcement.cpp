@@ -1,0 +1,54 @@
+#include "control/format_announcement.h"
+
+#include "control/control_connection.h"
+#include "control/wire_frame.h"
+#include "driver/error_texts.h"
+#include "driver/vantrel.h"
+
+namespace tavro::control {
+
+AnnouncementReply classifyAnnouncementReply(std::u16string_view reply) noexcept {
+  if (reply == u"+OK") return AnnouncementReply::kAccepted;
+  if (reply == u"ERROR 1") return AnnouncementReply::kRefused1;
+  if (reply == u"ERROR 2") return AnnouncementReply::kRefused2;
+  if (reply == u"ERROR 3") return AnnouncementReply::kRefused3;
+  return AnnouncementReply::kUnexpected;
+}
+
+asio::AsioError announceFormat(driver::Vantrel& driver, const AnnouncedFormat& format) noexcept {
+  if (!sendFrame(kAnnouncementFormat, format.sampleRate, format.bits, format.packetSize,
+                 format.datagramSize)) {
+    driver.setErrorText(driver::errors::kCannotSendToStreamer);
+    closeControlConnection();
+    return asio::kAseNotPresent;
+  }
+  if (!receiveFrame()) {
+    driver.setErrorText(driver::errors::kNoResponse);
+    closeControlConnection();
+    return asio::kAseNotPresent;
+  }
+
+  switch (classifyAnnouncementReply(FrameText(frameBuffer()).view())) {
+    case AnnouncementReply::kAccepted:
+      return asio::kAseOk;
+    case AnnouncementReply::kRefused1:
+      driver.setErrorText(driver::errors::kNoResponse);
+      driver.notify(driver::Notification::kStreamerRefused1);
+      break;
+    case AnnouncementReply::kRefused2:
+      driver.setErrorText(driver::errors::kNoResponse);
+      driver.notify(driver::Notification::kStreamerRefused2);
+      break;
+    case AnnouncementReply::kRefused3:
+      driver.setErrorText(driver::errors::kNoResponse);
+      driver.notify(driver::Notification::kStreamerRefused3);
+      break;
+    case AnnouncementReply::kUnexpected:
+      driver.setErrorText(driver::errors::kNoResponse);
+      break;
+  }
+  closeControlConnection();
+  return asio::kAseNotPresent;
+}
+
+}  // namespace tavro::control

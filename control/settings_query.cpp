@@ -1,0 +1,31 @@
+#include "control/settings_query.h"
+
+#include "control/settings_reply.h"
+#include "control/wire_frame.h"
+#include "driver/vantrel.h"
+
+namespace tavro::control {
+namespace {
+
+// Put into the frame before each receive, so that a frame left over from an
+// earlier exchange can never pass for the streamer's answer.
+constexpr char16_t kNoReplyMarker = u'X';
+constexpr char16_t kReplyMark = u's';
+
+bool ask(const char* query) noexcept {
+  sendFrame("%s", query);
+  frameBuffer().setUnit(0, kNoReplyMarker);
+  return receiveFrame() && frameBuffer().unit(0) == kReplyMark;
+}
+
+}  // namespace
+
+bool queryStreamerSettings(driver::Vantrel& driver) noexcept {
+  if (!ask(kSettingsQuery)) return false;
+  applySettingsReply(FrameText(frameBuffer()).view(), driver.bufferSizeIndex, driver.settings);
+
+  if (!ask(kInterfacesQuery)) return false;
+  return applyInterfaceReply(FrameText(frameBuffer()).view(), driver.settings);
+}
+
+}  // namespace tavro::control

@@ -1,0 +1,19 @@
+#pragma once
+// The two questions asked once per init, right after the greeting.
+
+namespace tavro::driver {
+class Vantrel;
+}
+
+namespace tavro::control {
+
+inline constexpr char kSettingsQuery[] = "sget*";
+inline constexpr char kInterfacesQuery[] = "sgetAudioInterfaces";
+
+// "sget*" fills bufferSizeIndex and settings, "sgetAudioInterfaces" the
+// interface list. False when a reply is incomplete or does not begin with
+// "s": nothing is changed by the failing step, what an earlier step applied
+// stays. A failed send shows up as the missing reply.
+bool queryStreamerSettings(driver::Vantrel& driver) noexcept;
+
+}  // namespace tavro::control

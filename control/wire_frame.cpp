@@ -1,0 +1,74 @@
+#include "control/wire_frame.h"
+
+#include <cstdio>
+
+#include "control/control_connection.h"
+#include "platform/net.h"
+
+namespace tavro::control {
+
+FrameText::FrameText(const WireFrame& frame) noexcept {
+  while (length_ < kFrameUnits) {
+    const char16_t unit = frame.unit(length_);
+    if (unit == u'\0') break;
+    units_[length_++] = unit;
+  }
+}
+
+bool writeFrameText(WireFrame& frame, std::string_view text) noexcept {
+  if (text.size() > kMaxTextUnits) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    frame.setUnit(i, static_cast<char16_t>(static_cast<unsigned char>(text[i])));
+  }
+  frame.setUnit(text.size(), u'\0');
+  return true;
+}
+
+bool formatFrameV(WireFrame& frame, const char* format, va_list arguments) noexcept {
+  // One byte more than a frame's text can hold tells a fitting text from a cut one.
+  char text[kMaxTextUnits + 2];
+  const int length = std::vsnprintf(text, sizeof text, format, arguments);
+  if (length < 0 || static_cast<size_t>(length) > kMaxTextUnits) return false;
+  return writeFrameText(frame, std::string_view(text, static_cast<size_t>(length)));
+}
+
+bool formatFrame(WireFrame& frame, const char* format, ...) noexcept {
+  va_list arguments;
+  va_start(arguments, format);
+  const bool written = formatFrameV(frame, format, arguments);
+  va_end(arguments);
+  return written;
+}
+
+WireFrame& frameBuffer() noexcept {
+  static WireFrame frame;
+  return frame;
+}
+
+bool sendFrame(const char* format, ...) noexcept {
+  va_list arguments;
+  va_start(arguments, format);
+  const bool written = formatFrameV(frameBuffer(), format, arguments);
+  va_end(arguments);
+  if (!written) return false;
+  const platform::Socket socket = controlSocket().load();
+  if (socket == platform::kInvalidSocket) return false;
+  return platform::sendBytes(socket, frameBuffer().bytes.data(), kFrameBytes) !=
+         platform::kSocketError;
+}
+
+bool receiveFrame() noexcept {
+  const platform::Socket socket = controlSocket().load();
+  if (socket == platform::kInvalidSocket) return false;
+  uint8_t* const bytes = frameBuffer().bytes.data();
+  size_t received = 0;
+  while (received < kFrameBytes) {
+    const int32_t count = platform::receiveBytes(socket, bytes + received,
+                                                 static_cast<int32_t>(kFrameBytes - received));
+    if (count <= 0) return false;
+    received += static_cast<size_t>(count);
+  }
+  return true;
+}
+
+}  // namespace tavro::control

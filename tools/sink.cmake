@@ -1,0 +1,15 @@
+# tavro-sink: a stand-in for the streamer on TCP port 48168, for users checking
+# their set-up and for the tests, which link its core. Linux only.
+if(NOT WIN32)
+  add_library(tavro_sink_peer STATIC ${CMAKE_CURRENT_LIST_DIR}/sink/sink_peer.cpp
+                                     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_arguments.cpp
+                                     ${CMAKE_CURRENT_LIST_DIR}/sink/text16.cpp)
+  target_include_directories(tavro_sink_peer PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+  find_package(Threads REQUIRED)
+  target_link_libraries(tavro_sink_peer PUBLIC Threads::Threads)
+  tavro_warnings(tavro_sink_peer)
+
+  add_executable(tavro-sink ${CMAKE_CURRENT_LIST_DIR}/sink/main.cpp)
+  target_link_libraries(tavro-sink PRIVATE tavro_sink_peer)
+  tavro_warnings(tavro-sink)
+endif()

@@ -1,0 +1,100 @@
+#include "sink/sink_arguments.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tavro::sink {
+
+const char kUsage[] =
+    "usage: tavro-sink [options]\n"
+    "Stands in for TAVROStreamer on TCP port 48168 and prints what the driver says.\n"
+    "  --address A          IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --buffer-index N     buffer-size index in the settings reply, 0-9 (default 6)\n"
+    "  --transport 1|2      1: audio on the control connection, 2: UDP (default 1)\n"
+    "  --word-length N      16, 24 or 32 (default 24)\n"
+    "  --shift N            right shift of every sample (default 0)\n"
+    "  --drive-mode N       non-zero: removable-drive mode (default 0)\n"
+    "  --interface NAME     an audio interface name; repeat for more\n"
+    "  --interface-index N  which interface is chosen, from 0 (default 0)\n"
+    "  --refuse N           answer the format announcement with \"ERROR N\"\n"
+    "  --greeting-address A address put in the greeting reply (default: --address)\n"
+    "  --once               exit when the first connection ends\n";
+
+namespace {
+
+bool readNumber(const char* text, uint32_t& out) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (end == text || *end != '\0' || value > 0xFFFFFFFFul) return false;
+  out = static_cast<uint32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+bool parseArguments(int argc, char** argv, SinkOptions& options, std::string& error) {
+  bool namedInterface = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--once") {
+      options.once = true;
+      continue;
+    }
+    if (option == "--help" || option == "-h") {
+      error.clear();
+      return false;
+    }
+    if (i + 1 >= argc) {
+      error = "missing value after " + option;
+      return false;
+    }
+    const char* value = argv[++i];
+    uint32_t number = 0;
+    auto numeric = [&](uint32_t& field) {
+      if (!readNumber(value, number)) {
+        error = "not a number after " + option + ": " + value;
+        return false;
+      }
+      field = number;
+      return true;
+    };
+    if (option == "--address") {
+      options.address = value;
+    } else if (option == "--greeting-address") {
+      options.greetingAddress = value;
+    } else if (option == "--interface") {
+      if (!namedInterface) options.interfaces.clear();
+      namedInterface = true;
+      options.interfaces.emplace_back(value);
+    } else if (option == "--buffer-index") {
+      if (!numeric(options.bufferIndex)) return false;
+    } else if (option == "--transport") {
+      if (!numeric(options.transport)) return false;
+    } else if (option == "--word-length") {
+      if (!numeric(options.wordLength)) return false;
+    } else if (option == "--shift") {
+      if (!numeric(options.shift)) return false;
+    } else if (option == "--drive-mode") {
+      if (!numeric(options.driveMode)) return false;
+    } else if (option == "--interface-index") {
+      if (!numeric(options.interfaceIndex)) return false;
+    } else if (option == "--refuse") {
+      uint32_t code = 0;
+      if (!numeric(code)) return false;
+      options.refuse = static_cast<int>(code);
+    } else if (option == "--port") {
+      uint32_t port = 0;
+      if (!numeric(port) || port == 0 || port > 65535) {
+        error = "bad port: " + std::string(value);
+        return false;
+      }
+      options.port = static_cast<uint16_t>(port);
+    } else {
+      error = "unknown option " + option;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace tavro::sink

@@ -1,0 +1,332 @@
+#include "sink/sink_peer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "sink/text16.h"
+
+namespace tavro::sink {
+namespace {
+
+constexpr size_t kShortFrameBytes = 100;
+constexpr char16_t kTailFill = u'~';
+
+std::string joinNumbers(const SinkOptions& o) {
+  // Five words, the buffer-size index, then seven pairs of a word and a number.
+  return "sget TAVRO sink settings v1 " + std::to_string(o.bufferIndex) + " transport " +
+         std::to_string(o.transport) + " interface " + std::to_string(o.interfaceIndex) +
+         " wordLength " + std::to_string(o.wordLength) + " shift " + std::to_string(o.shift) +
+         " spare 0 invert 0 driveMode " + std::to_string(o.driveMode);
+}
+
+// Replies and interface lists hold newlines; printed lines must stay one each.
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+void closeQuietly(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+bool sendAll(int connection, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t sent = ::send(connection, data, size, MSG_NOSIGNAL);
+    if (sent <= 0) {
+      if (sent < 0 && errno == EINTR) continue;
+      return false;
+    }
+    data += sent;
+    size -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* stepName(Step step) {
+  switch (step) {
+    case Step::kGreeting:
+      return "greeting";
+    case Step::kSettings:
+      return "settings";
+    case Step::kInterfaces:
+      return "interfaces";
+    case Step::kAnnouncement:
+      return "announcement";
+    case Step::kUnknown:
+      break;
+  }
+  return "unknown";
+}
+
+std::string greetingReply(const SinkOptions& options) {
+  return "OK " + (options.greetingAddress.empty() ? options.address : options.greetingAddress);
+}
+
+std::string settingsReply(const SinkOptions& options) { return joinNumbers(options); }
+
+std::string interfacesReply(const SinkOptions& options) {
+  // One name per line; the reply's leading "s" rides on the first one.
+  std::string reply = "s";
+  for (const std::string& name : options.interfaces) reply += name + "\n";
+  return reply;
+}
+
+std::string announcementReply(const SinkOptions& options) {
+  return options.refuse == 0 ? "+OK" : "ERROR " + std::to_string(options.refuse);
+}
+
+Step classify(const std::u16string& text) {
+  if (text == u"TAVROHello") return Step::kGreeting;
+  if (text == u"sget*") return Step::kSettings;
+  if (text == u"sgetAudioInterfaces") return Step::kInterfaces;
+  if (text.rfind(u"+ SampleRate ", 0) == 0) return Step::kAnnouncement;
+  return Step::kUnknown;
+}
+
+SinkPeer::SinkPeer(SinkOptions options, LineSink print)
+    : options_(std::move(options)), printer_(std::move(print)) {}
+
+SinkPeer::~SinkPeer() { stop(); }
+
+bool SinkPeer::start(std::string* error) {
+  auto fail = [&](const std::string& what) {
+    if (error != nullptr) *error = what + ": " + std::strerror(errno);
+    closeQuietly(listener_);
+    listener_ = -1;
+    return false;
+  };
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(options_.port);
+  if (::inet_pton(AF_INET, options_.address.c_str(), &local.sin_addr) != 1) {
+    errno = EINVAL;
+    return fail("not an IPv4 address: " + options_.address);
+  }
+  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener_ < 0) return fail("socket");
+  const int on = 1;
+  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    return fail("cannot listen on " + options_.address + ":" + std::to_string(options_.port));
+  }
+  if (::listen(listener_, 4) != 0) return fail("listen");
+  if (::pipe2(wake_, O_CLOEXEC) != 0) return fail("pipe");
+  print("listening on " + options_.address + ":" + std::to_string(options_.port));
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+void SinkPeer::stop() {
+  if (thread_.joinable()) {
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = ::write(wake_[1], &byte, 1);
+    thread_.join();
+  }
+  closeQuietly(listener_);
+  closeQuietly(wake_[0]);
+  closeQuietly(wake_[1]);
+  listener_ = wake_[0] = wake_[1] = -1;
+}
+
+std::vector<std::string> SinkPeer::received() const {
+  std::lock_guard guard(lock_);
+  return received_;
+}
+
+std::vector<std::string> SinkPeer::lines() const {
+  std::lock_guard guard(lock_);
+  return lines_;
+}
+
+bool SinkPeer::waitForEnded(int count, std::chrono::milliseconds limit) const {
+  std::unique_lock guard(lock_);
+  return changed_.wait_for(guard, limit, [&] { return ended_.load() >= count; });
+}
+
+void SinkPeer::print(const std::string& line) {
+  {
+    std::lock_guard guard(lock_);
+    lines_.push_back(line);
+  }
+  if (printer_) printer_(line);
+}
+
+bool SinkPeer::waitReadable(int fd, int timeoutMs) {
+  pollfd watched[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+  for (;;) {
+    const int ready = ::poll(watched, 2, timeoutMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    return (watched[1].revents & POLLIN) == 0;
+  }
+}
+
+void SinkPeer::run() {
+  for (;;) {
+    if (!waitReadable(listener_, -1)) return;
+    sockaddr_in from{};
+    socklen_t fromSize = sizeof from;
+    const int connection =
+        ::accept4(listener_, reinterpret_cast<sockaddr*>(&from), &fromSize, SOCK_CLOEXEC);
+    if (connection < 0) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    accepted_.fetch_add(1);
+    print(std::string("connection from ") + text + ":" + std::to_string(ntohs(from.sin_port)));
+    serve(connection);
+    ::close(connection);
+    {
+      std::lock_guard guard(lock_);
+      ended_.fetch_add(1);
+    }
+    changed_.notify_all();
+    if (options_.once) {
+      finished_.store(true);
+      return;
+    }
+  }
+}
+
+bool SinkPeer::readFrame(int connection, std::u16string& text, size_t& bytes) {
+  uint8_t frame[kFrameBytes];
+  bytes = 0;
+  while (bytes < kFrameBytes) {
+    if (!waitReadable(connection, -1)) return false;
+    const ssize_t count = ::recv(connection, frame + bytes, kFrameBytes - bytes, 0);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    bytes += static_cast<size_t>(count);
+  }
+  text.clear();
+  for (size_t i = 0; i < kFrameUnits; ++i) {
+    const auto unit = static_cast<char16_t>(frame[2 * i] | (frame[2 * i + 1] << 8));
+    if (unit == u'\0') break;
+    text.push_back(unit);
+  }
+  return true;
+}
+
+void SinkPeer::serve(int connection) {
+  for (;;) {
+    std::u16string text;
+    size_t bytes = 0;
+    if (!readFrame(connection, text, bytes)) {
+      print(bytes == 0 ? "closed by the driver"
+                       : "closed by the driver after " + std::to_string(bytes) + " bytes");
+      return;
+    }
+    const std::string printable = toUtf8(text);
+    {
+      std::lock_guard guard(lock_);
+      received_.push_back(printable);
+    }
+    const Step step = classify(text);
+    print(std::string("received ") + stepName(step) + ": " + escaped(printable));
+    if (!answer(connection, step, text)) return;
+    if (step == Step::kAnnouncement && options_.refuse == 0 &&
+        options_.script[static_cast<size_t>(step)].misbehaviour == Misbehaviour::kNone &&
+        !options_.script[static_cast<size_t>(step)].reply) {
+      drainStream(connection);
+      return;
+    }
+  }
+}
+
+bool SinkPeer::answer(int connection, Step step, const std::u16string& /*text*/) {
+  const StepScript& script = options_.script[static_cast<size_t>(step)];
+  std::string reply;
+  switch (step) {
+    case Step::kGreeting:
+      reply = greetingReply(options_);
+      break;
+    case Step::kSettings:
+      reply = settingsReply(options_);
+      break;
+    case Step::kInterfaces:
+      reply = interfacesReply(options_);
+      break;
+    case Step::kAnnouncement:
+      reply = announcementReply(options_);
+      break;
+    case Step::kUnknown:
+      reply = "ERROR unknown request";
+      break;
+  }
+  if (script.reply) reply = *script.reply;
+
+  switch (script.misbehaviour) {
+    case Misbehaviour::kClose:
+      print(std::string("closing at the ") + stepName(step) + " without a reply");
+      return false;
+    case Misbehaviour::kSilentThenClose:
+      print(std::string("silent at the ") + stepName(step));
+      waitReadable(wake_[0], static_cast<int>(options_.silence.count()));
+      print("closing after the silence");
+      return false;
+    default:
+      return sendReply(connection, reply, script);
+  }
+}
+
+bool SinkPeer::sendReply(int connection, const std::string& reply, const StepScript& script) {
+  std::u16string units = toUtf16(reply);
+  if (units.size() > kFrameUnits - 1) units.resize(kFrameUnits - 1);
+  if (script.misbehaviour == Misbehaviour::kWrongFirstUnit) {
+    if (units.empty()) units.push_back(u'X');
+    units[0] = u'X';
+  }
+  if (script.misbehaviour == Misbehaviour::kUnterminated) units.resize(kFrameUnits, u'#');
+
+  uint8_t frame[kFrameBytes];
+  for (size_t i = 0; i < kFrameUnits; ++i) {
+    char16_t unit = u'\0';
+    if (i < units.size()) {
+      unit = units[i];
+    } else if (i > units.size() && options_.dirtyTail) {
+      unit = kTailFill;
+    }
+    frame[2 * i] = static_cast<uint8_t>(unit & 0xFF);
+    frame[2 * i + 1] = static_cast<uint8_t>(unit >> 8);
+  }
+  print("reply: " + escaped(toUtf8(units)));
+  if (script.misbehaviour == Misbehaviour::kShortFrame) {
+    sendAll(connection, frame, kShortFrameBytes);
+    print("closing after a short frame of " + std::to_string(kShortFrameBytes) + " bytes");
+    return false;
+  }
+  return sendAll(connection, frame, kFrameBytes);
+}
+
+void SinkPeer::drainStream(int connection) {
+  print("format accepted; taking the stream");
+  uint64_t total = 0;
+  uint8_t buffer[4096];
+  for (;;) {
+    if (!waitReadable(connection, -1)) break;
+    const ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    total += static_cast<uint64_t>(count);
+  }
+  print("stream ended after " + std::to_string(total) + " bytes");
+}
+
+}  // namespace tavro::sink
