@@ -9,11 +9,11 @@ namespace tavro::control {
 struct StreamerSettings {
   uint32_t transportMode = 0;  // 1: audio on the control connection, 2: UDP
   uint32_t interfaceIndex = 0;
-  uint32_t wordLength = 0;     // 16, 24 or 32
-  uint32_t sampleShift = 0;    // arithmetic right shift of every PCM sample
-  uint32_t spareSetting = 0;   // sent by the streamer, unused
+  uint32_t wordLength = 0;    // 16, 24 or 32
+  uint32_t sampleShift = 0;   // arithmetic right shift of every PCM sample
+  uint32_t spareSetting = 0;  // sent by the streamer, unused
   std::vector<std::u16string> interfaces;
-  uint32_t driveMode = 0;      // non-zero: removable-drive mode
+  uint32_t driveMode = 0;  // non-zero: removable-drive mode
   uint32_t invertPolarity = 0;
 };
 

@@ -50,7 +50,9 @@ com::HResult Vantrel::InnerQueryInterface(const com::Guid& iid, void** out) {
   return CUnknown::InnerQueryInterface(iid, out);
 }
 
-void Vantrel::getDriverName(char* name) noexcept { std::memcpy(name, kDriverName, sizeof kDriverName); }
+void Vantrel::getDriverName(char* name) noexcept {
+  std::memcpy(name, kDriverName, sizeof kDriverName);
+}
 
 int32_t Vantrel::getDriverVersion() noexcept { return kDriverVersion; }
 

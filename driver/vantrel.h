@@ -52,8 +52,8 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   asio::AsioError TAVRO_THISCALL getClockSources(asio::AsioClockSource* clocks,
                                                  int32_t* count) noexcept override;
   asio::AsioError TAVRO_THISCALL setClockSource(int32_t index) noexcept override;
-  asio::AsioError TAVRO_THISCALL getSamplePosition(asio::AsioSamples* position,
-                                                   asio::AsioTimeStamp* timeStamp) noexcept override;
+  asio::AsioError TAVRO_THISCALL
+  getSamplePosition(asio::AsioSamples* position, asio::AsioTimeStamp* timeStamp) noexcept override;
   asio::AsioError TAVRO_THISCALL getChannelInfo(asio::AsioChannelInfo* info) noexcept override;
   asio::AsioError TAVRO_THISCALL createBuffers(asio::AsioBufferInfo* infos, int32_t count,
                                                int32_t bufferSize,

@@ -11,12 +11,12 @@ using RegKey = uintptr_t;  // an HKEY
 enum class RegRoot { kClassesRoot, kCurrentUser, kLocalMachine };
 RegKey registryRoot(RegRoot root) noexcept;
 
-inline constexpr int32_t kRegOk = 0;                 // ERROR_SUCCESS
-inline constexpr int32_t kRegNotFound = 2;           // ERROR_FILE_NOT_FOUND
-inline constexpr int32_t kRegAccessDenied = 5;       // ERROR_ACCESS_DENIED
-inline constexpr int32_t kRegMoreData = 234;         // ERROR_MORE_DATA
-inline constexpr int32_t kRegNoMoreItems = 259;      // ERROR_NO_MORE_ITEMS
-inline constexpr int32_t kRegUnsupportedType = 1630; // ERROR_UNSUPPORTED_TYPE
+inline constexpr int32_t kRegOk = 0;                  // ERROR_SUCCESS
+inline constexpr int32_t kRegNotFound = 2;            // ERROR_FILE_NOT_FOUND
+inline constexpr int32_t kRegAccessDenied = 5;        // ERROR_ACCESS_DENIED
+inline constexpr int32_t kRegMoreData = 234;          // ERROR_MORE_DATA
+inline constexpr int32_t kRegNoMoreItems = 259;       // ERROR_NO_MORE_ITEMS
+inline constexpr int32_t kRegUnsupportedType = 1630;  // ERROR_UNSUPPORTED_TYPE
 
 inline constexpr uint32_t kKeyQueryValue = 0x0001;
 inline constexpr uint32_t kKeySetValue = 0x0002;

@@ -1,6 +1,7 @@
+#include "platform/clock.h"
+
 #include <windows.h>
 
-#include "platform/clock.h"
 #include "platform/fault.h"
 
 namespace tavro::platform {

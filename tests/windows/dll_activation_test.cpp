@@ -323,9 +323,9 @@ TEST_F(DllActivationTest, BuffersPositionAndFormatsAnswerThroughTheTable) {
   // 22: every I/O-format request is answered with DSD; 48168 gives the drive path.
   asio::AsioIoFormat format{};
   format.formatType = asio::kAsioPcmFormat;
-  const auto canDo = callSlot<int32_t>(SlotKind::kMember, driver, kFuture,
-                                       int32_t{asio::kAsioCanDoIoFormat},
-                                       static_cast<void*>(&format));
+  const auto canDo =
+      callSlot<int32_t>(SlotKind::kMember, driver, kFuture, int32_t{asio::kAsioCanDoIoFormat},
+                        static_cast<void*>(&format));
   EXPECT_EQ(canDo.value, asio::kAseSuccess);
   EXPECT_EQ(canDo.stackDrift, 0);
   EXPECT_EQ(format.formatType, asio::kAsioDsdFormat);
