@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/address_list.h"
 #include "platform/fault.h"
 #include "platform/posix/net_state.h"
 
@@ -26,21 +27,6 @@ int fd(Socket socket) noexcept { return static_cast<int>(socket); }
 
 bool started() noexcept { return netUsers.load(std::memory_order_acquire) > 0; }
 
-// Owns a getaddrinfo result list so that every exit frees exactly what was got.
-class AddressList {
- public:
-  AddressList() = default;
-  ~AddressList() {
-    if (list_ != nullptr) ::freeaddrinfo(list_);
-  }
-  AddressList(const AddressList&) = delete;
-  AddressList& operator=(const AddressList&) = delete;
-  addrinfo** out() noexcept { return &list_; }
-  const addrinfo* first() const noexcept { return list_; }
-
- private:
-  addrinfo* list_ = nullptr;
-};
 
 }  // namespace
 

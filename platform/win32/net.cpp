@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platform/address_list.h"
 #include "platform/fault.h"
 
 namespace tavro::platform {
@@ -14,21 +15,6 @@ namespace {
 
 SOCKET handle(Socket socket) noexcept { return static_cast<SOCKET>(socket); }
 
-// Frees a getaddrinfo result list on every exit, and only one that was got.
-class AddressList {
- public:
-  AddressList() = default;
-  ~AddressList() {
-    if (list_ != nullptr) ::freeaddrinfo(list_);
-  }
-  AddressList(const AddressList&) = delete;
-  AddressList& operator=(const AddressList&) = delete;
-  addrinfo** out() noexcept { return &list_; }
-  const addrinfo* first() const noexcept { return list_; }
-
- private:
-  addrinfo* list_ = nullptr;
-};
 
 }  // namespace
 
