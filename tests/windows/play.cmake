@@ -1,0 +1,11 @@
+# The shipped DLL end to end under Wine: tavro-play.exe, a command-line host,
+# against the native tavro-sink over loopback. Shares its Wine prefix (and the
+# user's streamer settings in it) with control_init, so the two take turns.
+add_test(NAME play_against_sink
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_with_sink.sh ${TAVRO_NATIVE_SINK}
+          ${CMAKE_CURRENT_LIST_DIR}/play_against_sink.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run
+          $<TARGET_FILE:tavro-play> $<TARGET_FILE:tavro_driver>)
+set_tests_properties(play_against_sink PROPERTIES
+  TIMEOUT 420 SKIP_RETURN_CODE 77 RESOURCE_LOCK tavro_control_prefix
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=360")
+set_tests_properties(control_init PROPERTIES RESOURCE_LOCK tavro_control_prefix)
