@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RegistryFormatTest, AnyNameAndAnyBytesSurviveARoundTrip) {
-  const std::string awkward("a\\b=\"c\"[d]%e@\n\r\t\x01\xff end ", 27);
+  const std::string awkward = "a\\b=\"c\"[d]%e@\n\r\t\x01\xff end ";
   posixreg::Node hive;
   auto& child = hive.children["key [1]=%"];
   child = std::make_unique<posixreg::Node>();
