@@ -67,6 +67,10 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   void setErrorText(const char* text) noexcept;
   void notify(Notification code) const noexcept;
 
+  // Once per tick, on the streaming thread: packs half `currentHalf` into the
+  // packet buffer, sends it and runs the drive-presence check.
+  void packAndSend() noexcept;
+
   // Fields, in the order the other parts of the driver know them.
   control::StreamerSettings settings;
   uint32_t rioSlots = 0;
@@ -92,7 +96,7 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   platform::KernelHandle streamMutex = nullptr;
   size_t datagramsPerBuffer = 0;
   uint32_t datagramSize = 0;
-  uint32_t sendsPerBuffer = 0;
+  int32_t sendsPerBuffer = 0;
   uint32_t bufferSizeIndex = 0;
   std::string hostName;
   std::string portText;
