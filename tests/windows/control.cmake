@@ -11,7 +11,7 @@ tavro_warnings(control_init_test)
 
 add_test(NAME control_init
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_with_sink.sh ${TAVRO_NATIVE_SINK}
-          ${PROJECT_SOURCE_DIR}/cmake/wine-run $<TARGET_FILE:control_init_test> --gtest_brief=1)
+          ${TAVRO_WINE_RUN} $<TARGET_FILE:control_init_test> --gtest_brief=1)
 set_tests_properties(control_init PROPERTIES
   TIMEOUT 420 SKIP_RETURN_CODE 77
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=360")

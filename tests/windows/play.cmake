@@ -3,7 +3,7 @@
 # user's streamer settings in it) with control_init, so the two take turns.
 add_test(NAME play_against_sink
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_with_sink.sh ${TAVRO_NATIVE_SINK}
-          ${CMAKE_CURRENT_LIST_DIR}/play_against_sink.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run
+          ${CMAKE_CURRENT_LIST_DIR}/play_against_sink.sh ${TAVRO_WINE_RUN}
           $<TARGET_FILE:tavro-play> $<TARGET_FILE:tavro_driver>)
 set_tests_properties(play_against_sink PROPERTIES
   TIMEOUT 420 SKIP_RETURN_CODE 77 RESOURCE_LOCK tavro_control_prefix

@@ -5,6 +5,7 @@
 # Usage (through run_with_sink.sh): play_against_sink.sh WINE_RUN PLAY_EXE DLL
 set -u
 wine_run=$1 play=$2 dll=$3
+"$wine_run" --probe || exit $?
 output=$(mktemp)
 "$wine_run" "$play" --driver "Z:$dll" --host "$TAVRO_SINK_ADDRESS" >"$output" 2>&1
 status=$?

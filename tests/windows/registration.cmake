@@ -5,6 +5,6 @@ else()
   set(TAVRO_REGISTRY_VIEW 32)
 endif()
 add_test(NAME registration
-         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/registration.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/registration.sh ${TAVRO_WINE_RUN}
                  $<TARGET_FILE:tavro_driver> ${TAVRO_REGISTRY_VIEW})
 set_tests_properties(registration PROPERTIES TIMEOUT 900 RESOURCE_LOCK wine-registry)

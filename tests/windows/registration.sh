@@ -18,6 +18,8 @@ class_key="HKCR\\CLSID\\$clsid"
 driver_key='HKLM\SOFTWARE\ASIO\TAVRO Driver'
 export TAVRO_WINE_TIMEOUT=${TAVRO_WINE_TIMEOUT:-120}
 prefix=${WINEPREFIX:-${TMPDIR:-/tmp}/tavro-wineprefix-$(id -u)}
+# A machine that cannot run this build's programs skips here, saying why.
+"$wine_run" --probe || exit $?
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 failures=0

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under Wine while the native tavro-sink listens
 # on a loopback address of this run's own, named in TAVRO_SINK_ADDRESS.
-# Usage: run_with_sink.sh SINK WINE_RUN PROGRAM [ARGS...]
-# Exits 77 (skipped) when the native sink has not been built.
+# Usage: run_with_sink.sh SINK COMMAND [ARGS...], COMMAND being the build's
+# wine-run or a script that calls it; its exit status (77: skipped) is kept.
+# Fails when the native sink has not been built: build the native preset first.
 set -u
 sink=$1 wine_run=$2
 shift 2
 if [ ! -x "$sink" ]; then
   echo "native tavro-sink not found at $sink: build the native preset first" >&2
-  exit 77
+  exit 1
 fi
 address="127.$((1 + ($$ / 254) % 254)).$((1 + $$ % 254)).$((1 + RANDOM % 254))"
 log=$(mktemp)
