@@ -41,13 +41,13 @@ bool readText(platform::RegKey key, const char* value, char (&buffer)[kValueBuff
 
 bool isWhiteSpace(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+}  // namespace
+
 bool thisPcAddress(char (&text)[kValueBufferSize]) noexcept {
   char name[kValueBufferSize] = {};
   return platform::localHostName(name, sizeof name) &&
          platform::firstIpv4Address(name, text, sizeof text);
 }
-
-}  // namespace
 
 int32_t leadingInteger(const char* text) noexcept {
   while (isWhiteSpace(*text)) ++text;

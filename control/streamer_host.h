@@ -23,6 +23,9 @@ int32_t leadingInteger(const char* text) noexcept;
 // "SinglePCOnly" counts when the low 8 bits of its number are 1, so 257 does too.
 bool selectsSinglePc(const char* text) noexcept;
 
+// This PC's own first IPv4 address as dotted text; false when it has none.
+bool thisPcAddress(char (&text)[kValueBufferSize]) noexcept;
+
 struct StreamerAddress {
   bool found = false;
   char host[kValueBufferSize] = {};

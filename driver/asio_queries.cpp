@@ -54,8 +54,9 @@ asio::AsioError Vantrel::getSampleRate(asio::AsioSampleRate* rate) noexcept {
 asio::AsioError Vantrel::setSampleRate(asio::AsioSampleRate rate) noexcept {
   if (rate == sampleRate) return asio::kAseOk;
   sampleRate = rate;
-  if (hostCallbacks != nullptr && hostCallbacks->sampleRateDidChange != nullptr) {
-    hostCallbacks->sampleRateDidChange(rate);
+  asio::AsioCallbacks* callbacks = hostCallbacks.load(std::memory_order_acquire);
+  if (callbacks != nullptr && callbacks->sampleRateDidChange != nullptr) {
+    callbacks->sampleRateDidChange(rate);
   }
   return asio::kAseOk;
 }

@@ -18,5 +18,7 @@ inline constexpr char kSampleRateNotSupported[] = "Sample rate not supported by 
 inline constexpr char kOutputBuffersMissing[] =
     "TAVRODriver needs buffers for both output channels";
 inline constexpr char kOutputBuffersMismatch[] = "TAVRODriver buffers do not match the buffer size";
+inline constexpr char kAlreadyStreaming[] = "TAVRODriver is already streaming: stop first";
+inline constexpr char kNoStreamThread[] = "TAVRODriver could not start its streaming thread";
 
 }  // namespace tavro::driver::errors

@@ -71,15 +71,13 @@ void Vantrel::notify(Notification code) const noexcept {
 }
 
 void Vantrel::releaseStreamResources() noexcept {
-  hostCallbacks = nullptr;
+  // The stream ends before the callbacks it calls are forgotten.
   stop();
+  hostCallbacks = nullptr;
   releaseOutputBuffers();
   control::closeControlConnectionIfOpen();
   stream::releaseDataTransport();
-  if (packetBuffer != nullptr) {
-    platform::freePages(packetBuffer);
-    packetBuffer = nullptr;
-  }
+  releasePacketBuffer();
 }
 
 }  // namespace tavro::driver

@@ -78,7 +78,8 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   // Written by the streaming thread on every tick, read by the host's thread.
   std::atomic<double> samplePosition{0.0};
   double sampleRate = kDefaultSampleRate;
-  asio::AsioCallbacks* hostCallbacks = nullptr;  // the host's, not owned
+  // The host's, not owned. The streaming thread loads it once per tick.
+  std::atomic<asio::AsioCallbacks*> hostCallbacks{nullptr};
   void* outputBuffers[2] = {nullptr, nullptr};
   int32_t activeChannels[2] = {0, 0};
   int32_t bufferFrames = kDefaultBufferFrames;
@@ -112,6 +113,8 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   void releaseStreamResources() noexcept;
   // Frees the blocks createBuffers made; touches no connection and no stream.
   void releaseOutputBuffers() noexcept;
+  // Frees the packet buffer and whatever of the data transport holds it.
+  void releasePacketBuffer() noexcept;
 };
 
 // The tick adds to the position without a lock on every buffer half.

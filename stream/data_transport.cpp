@@ -36,4 +36,8 @@ void sendStopSignal(driver::Vantrel& /*driver*/) noexcept {}
 
 void closeDataTransport(driver::Vantrel& /*driver*/) noexcept { releaseDataTransport(); }
 
+bool buildDatagramSlots(driver::Vantrel& /*driver*/) noexcept { return true; }
+
+void wakeTickReceive() noexcept {}
+
 }  // namespace tavro::stream

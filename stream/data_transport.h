@@ -40,4 +40,12 @@ void sendStopSignal(driver::Vantrel& driver) noexcept;
 // Closes the data socket if open and, with Registered I/O, the queues.
 void closeDataTransport(driver::Vantrel& driver) noexcept;
 
+// One slot per datagram of a packet; start builds them after the streamer
+// has accepted the format.
+bool buildDatagramSlots(driver::Vantrel& driver) noexcept;
+
+// From another thread: makes a tick receive under way return, so that the
+// streaming thread can see the stream is over. Releases nothing.
+void wakeTickReceive() noexcept;
+
 }  // namespace tavro::stream

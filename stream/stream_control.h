@@ -1,8 +1,11 @@
 #pragma once
-// Process-wide stream state and the end-of-stream sequence.
+// Process-wide stream state: one stream at a time per process, whichever
+// driver object started it.
 #include <atomic>
+#include <cstdint>
 
 #include "platform/net.h"
+#include "platform/thread.h"
 
 namespace tavro::driver {
 class Vantrel;
@@ -12,15 +15,28 @@ namespace tavro::stream {
 
 struct StreamState {
   std::atomic<platform::Socket> dataSocket{platform::kInvalidSocket};
-  // True while no streaming thread runs; whoever flips it to true ends the stream.
+  // True while no stream runs; whoever flips it to true ends the stream.
   std::atomic<bool> streamStopped{true};
+  // The object whose stream runs, until a host's thread has wound it up.
   std::atomic<driver::Vantrel*> streamDriver{nullptr};
+  // Written by start before the thread exists, read after it has been joined.
+  platform::ThreadHandle streamThread = nullptr;
+  // What start found, so that the end of the stream puts it back.
+  platform::ThreadHandle hostThread = nullptr;
+  uintptr_t hostAffinity = 0;
+  uint32_t priorityClass = platform::kNormalPriorityClass;
 };
 
 StreamState& streamState() noexcept;
 
-// Runs at most once per stream, whichever thread gets there first.
+// Runs at most once per stream, whichever thread gets there first: wakes the
+// streaming thread and, on any other thread, waits for it to end.
 void endStream(driver::Vantrel& driver) noexcept;
+
+// On a host's thread: waits for a streaming thread that has ended or is
+// ending, and puts back the host thread's affinity. Never waits for the
+// calling thread itself (a host may stop from inside its buffer switch).
+void joinStreamThread() noexcept;
 
 // Closes the data socket if open and frees what the data transport holds.
 void releaseDataTransport() noexcept;

@@ -1,0 +1,16 @@
+#pragma once
+// Drive mode: the streamer plays from a removable drive, whose root the
+// driver hands to the host.
+
+namespace tavro::driver {
+class Vantrel;
+}
+
+namespace tavro::stream {
+
+// Sets drivePath to the root of the last removable drive ("F:\") when the
+// streamer runs on this PC, and leaves it empty when it runs elsewhere.
+// False only when the streamer is on this PC and no removable drive is there.
+bool findRemovableDrive(driver::Vantrel& driver) noexcept;
+
+}  // namespace tavro::stream

@@ -1,0 +1,55 @@
+#include "stream/stream_layout.h"
+
+#include "control/streamer_settings.h"
+#include "driver/dsd_rates.h"
+
+namespace tavro::stream {
+namespace {
+
+int32_t announcedRate(double sampleRate) noexcept {
+  if (!driver::isDsdStream(sampleRate)) return static_cast<int32_t>(sampleRate);
+  // DoP carries 16 one-bit samples per channel in each 24-bit frame.
+  if (sampleRate == 22579200.0) return 1411200;
+  if (sampleRate == 11289600.0) return 705600;
+  if (sampleRate == 2822400.0) return 176400;
+  return 352800;
+}
+
+uint32_t datagramSizeFor(uint32_t packetBytes, uint32_t transportMode) noexcept {
+  if (transportMode != control::kTransportUdp || packetBytes <= kLargestDatagram) {
+    return packetBytes;
+  }
+  for (uint32_t size : {49152u, 40960u, 24576u}) {
+    if (packetBytes % size == 0) return size;
+  }
+  return 32768;
+}
+
+}  // namespace
+
+StreamLayout streamLayout(const StreamLayoutInput& input) noexcept {
+  const bool dsd = driver::isDsdStream(input.sampleRate);
+  StreamLayout layout{};
+  // Packing knows three sample widths and packs any other in 24 bits; the
+  // packet size and the announcement must say what packing writes, or a
+  // streamer's odd word length would size a packet smaller than its data.
+  layout.wireBits = input.wordLength == 16 || input.wordLength == 32
+                        ? static_cast<int32_t>(input.wordLength)
+                        : 24;
+  if (layout.wireBits == 16 && (input.sampleRate > 50000.0 || input.sampleShift != 0)) {
+    layout.wireBits = 24;  // 16 bits would lose what the shift or the rate adds
+  }
+  if (dsd) layout.wireBits = 24;
+  layout.announcedRate = announcedRate(input.sampleRate);
+  layout.packetSizeNumber =
+      driver::hasDsdBuffers(input.sampleRate) ? (input.bufferFrames / 32) * 2 : input.bufferFrames;
+  const int32_t bytes =
+      dsd ? (input.bufferFrames / 8) * 3 : ((layout.wireBits * input.bufferFrames) / 8) * 2;
+  layout.packetBytes = static_cast<uint32_t>(bytes);
+  layout.datagramSize = datagramSizeFor(layout.packetBytes, input.transportMode);
+  layout.datagramsPerBuffer =
+      layout.datagramSize == 0 ? 0 : layout.packetBytes / layout.datagramSize;
+  return layout;
+}
+
+}  // namespace tavro::stream

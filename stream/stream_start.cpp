@@ -1,0 +1,143 @@
+#include "control/control_connection.h"
+#include "control/format_announcement.h"
+#include "driver/dsd_rates.h"
+#include "driver/error_texts.h"
+#include "driver/stream_readiness.h"
+#include "driver/vantrel.h"
+#include "platform/memory.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "stream/data_transport.h"
+#include "stream/removable_drive.h"
+#include "stream/stream_control.h"
+#include "stream/stream_layout.h"
+#include "stream/stream_thread.h"
+
+namespace tavro::driver {
+namespace {
+
+constexpr char kStreamMutexName[] = "Global\\TAVROStreamer Driver";
+constexpr uintptr_t kStartProcessorMask = 1;
+
+// The calling thread, pinned to the first processor while start runs. A
+// failed start puts the mask back; a successful one hands both over to the
+// stream, whose end puts them back.
+class StartingThread {
+ public:
+  StartingThread() noexcept
+      : handle_(platform::openCurrentThread()),
+        previousMask_(platform::setThreadAffinity(handle_, kStartProcessorMask)) {}
+  ~StartingThread() {
+    if (handle_ == nullptr) return;
+    if (previousMask_ != 0) platform::setThreadAffinity(handle_, previousMask_);
+    platform::closeThread(handle_);
+  }
+  StartingThread(const StartingThread&) = delete;
+  StartingThread& operator=(const StartingThread&) = delete;
+
+  bool handOver(Vantrel& driver) noexcept {
+    if (!stream::startStreamThread(driver, handle_, previousMask_)) return false;
+    handle_ = nullptr;
+    return true;
+  }
+
+ private:
+  platform::ThreadHandle handle_;
+  uintptr_t previousMask_;
+};
+
+}  // namespace
+
+void Vantrel::releasePacketBuffer() noexcept {
+  if (packetBuffer == nullptr) return;
+  // The data transport may hold the buffer registered.
+  stream::releaseDataTransport();
+  platform::freePages(packetBuffer);
+  packetBuffer = nullptr;
+}
+
+asio::AsioError Vantrel::start() noexcept {
+  stream::StreamState& state = stream::streamState();
+  // One stream per process: a second start would replace what the running
+  // stream's thread reads.
+  if (streaming.load(std::memory_order_acquire) ||
+      !state.streamStopped.load(std::memory_order_acquire)) {
+    setErrorText(errors::kAlreadyStreaming);
+    return asio::kAseNotPresent;
+  }
+  // A stream that ended by itself may have left its thread to wait for.
+  stream::joinStreamThread();
+
+  StartingThread startingThread;
+  if (control::controlSocket().load() == platform::kInvalidSocket &&
+      control::openControlConnection(*this) != asio::kAseOk) {
+    return asio::kAseNotPresent;
+  }
+  drivePath.clear();
+  if (settings.driveMode != 0 && !stream::findRemovableDrive(*this)) {
+    notify(Notification::kNoRemovableDrive);
+    return asio::kAseNotPresent;
+  }
+
+  const stream::StreamLayout layout =
+      stream::streamLayout({settings.wordLength, settings.sampleShift, settings.transportMode,
+                            sampleRate, bufferFrames});
+  wireBits = layout.wireBits;
+  datagramSize = layout.datagramSize;
+  datagramsPerBuffer = layout.datagramsPerBuffer;
+  const uint32_t registerBytes = layout.packetBytes + stream::kTickSlotsBytes;
+
+  releasePacketBuffer();
+  packetBuffer = layout.packetBytes == 0 ? nullptr : platform::allocatePages(registerBytes);
+  if (packetBuffer == nullptr) {
+    notify(Notification::kSetupFailed);
+    control::closeControlConnection();
+    return asio::kAseNotPresent;
+  }
+  if (settings.transportMode == control::kTransportUdp &&
+      stream::openDataSocket(*this, registerBytes) != asio::kAseOk) {
+    control::closeControlConnection();
+    return asio::kAseNotPresent;
+  }
+  packetsSent = 0;
+  if (control::announceFormat(*this,
+                              {layout.announcedRate, layout.wireBits, layout.packetSizeNumber,
+                               static_cast<int32_t>(layout.datagramSize)}) != asio::kAseOk) {
+    stream::releaseDataTransport();
+    return asio::kAseNotPresent;
+  }
+
+  // Its existence tells other processes that a stream has been started.
+  platform::closeHandle(streamMutex);
+  streamMutex = platform::createMutex(kStreamMutexName);
+  if (!stream::buildDatagramSlots(*this)) {
+    notify(Notification::kSetupFailed);
+    control::closeControlConnection();
+    stream::releaseDataTransport();
+    return asio::kAseNotPresent;
+  }
+  if (hostCallbacks.load(std::memory_order_acquire) == nullptr) return asio::kAseNotPresent;
+  if (isUnsupportedDsdGap(sampleRate)) {
+    setErrorText(errors::kSampleRateNotSupported);
+    return asio::kAseNotPresent;
+  }
+  if (const char* refusal = refusalText(checkOutputBuffers(outputBufferState(*this)))) {
+    setErrorText(refusal);
+    return asio::kAseNotPresent;
+  }
+
+  samplePosition.store(0.0);
+  currentHalf = 0;
+  sendsPerBuffer = static_cast<int32_t>(layout.datagramsPerBuffer);
+  if (settings.transportMode == control::kTransportUdp) stream::primeDataTransport(*this);
+  if (!startingThread.handOver(*this)) {
+    setErrorText(errors::kNoStreamThread);
+    notify(Notification::kSetupFailed);
+    control::closeControlConnection();
+    stream::releaseDataTransport();
+    return asio::kAseNotPresent;
+  }
+  return asio::kAseOk;
+}
+
+}  // namespace tavro::driver
