@@ -34,6 +34,8 @@ struct WavCase {
   uint32_t rate;
 };
 
+void PrintTo(const WavCase& c, std::ostream* out) { *out << c.bits << " bits"; }
+
 class WavFileTest : public ::testing::TestWithParam<WavCase> {};
 
 TEST_P(WavFileTest, HeaderFieldsAndSamples) {

@@ -48,7 +48,9 @@ TickPacer::~TickPacer() {
 std::string TickPacer::start(Target target, int64_t originNs) {
   std::promise<std::string> priority;
   std::future<std::string> granted = priority.get_future();
-  thread_ = std::thread([this, target, originNs, &priority] {
+  // The promise moves to the thread: it may still be inside set_value when
+  // the answer has already reached this one.
+  thread_ = std::thread([this, target, originNs, priority = std::move(priority)]() mutable {
     // Wake-ups exactly when asked, not batched with other timers.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     priority.set_value(raisePriority());
