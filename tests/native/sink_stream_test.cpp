@@ -77,6 +77,7 @@ class SinkStreamTest : public ::testing::TestWithParam<StreamCase> {
 TEST_P(SinkStreamTest, ReportsWhatArrived) {
   const StreamCase& c = GetParam();
   const sink::StreamReport report = play(c.stream, c.dop);
+  RecordProperty("summary", sink::summaryLine(report));
   const Expected& e = c.expected;
   EXPECT_EQ(report.layout, e.layout);
   EXPECT_EQ(report.transport, e.transport);

@@ -99,12 +99,16 @@ void TickPacer::run(Target target, int64_t originNs) {
     if (!sleepUntil(deadline)) break;
     // The tick's content means nothing to the driver; its number helps a capture.
     const uint8_t tick[2] = {static_cast<uint8_t>(sent + 1), static_cast<uint8_t>((sent + 1) >> 8)};
+    // Published before it goes out: a quick driver may answer before send returns.
     const int64_t now = monotonicNs();
+    sentTimes_[(sent + 1) % kRememberedTicks].store(now, std::memory_order_relaxed);
+    sent_.store(sent + 1, std::memory_order_release);
     const ssize_t result =
         target.datagram ? ::sendto(target.fd, tick, sizeof tick, MSG_DONTWAIT,
                                    reinterpret_cast<const sockaddr*>(&target.to), sizeof target.to)
                         : ::send(target.fd, tick, sizeof tick, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (result != static_cast<ssize_t>(sizeof tick)) {
+      sent_.store(sent, std::memory_order_release);
       failures_.fetch_add(1);
       // A full TCP buffer or a transient UDP error skips this tick; a
       // connection that is gone ends the pacing.
@@ -112,8 +116,6 @@ void TickPacer::run(Target target, int64_t originNs) {
       continue;
     }
     ++sent;
-    sentTimes_[sent % kRememberedTicks].store(now, std::memory_order_relaxed);
-    sent_.store(sent, std::memory_order_release);
     if (now - deadline > lateMaxNs_.load()) lateMaxNs_.store(now - deadline);
   }
   done_.store(true, std::memory_order_release);
