@@ -19,7 +19,7 @@ constexpr uint32_t kRegisteredStopBytes = 1;
 constexpr int kDrainQuietMs = 50;
 constexpr int64_t kDrainLimitNs = 1'000'000'000;
 // How long the answer to the last tick may take before the sink ends anyway.
-constexpr int64_t kLastPacketGraceNs = 250'000'000;
+constexpr int64_t kLastPacketGraceNs = 1'000'000'000;
 
 std::string endpoint(const sockaddr_in& address) {
   char text[INET_ADDRSTRLEN] = {};

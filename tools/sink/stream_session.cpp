@@ -13,8 +13,9 @@ namespace tavro::sink {
 namespace {
 
 // A driver's stop cuts off the ticks of its last moments (it pauses 100 ms
-// after its stop datagram): those are not counted as missing packets.
-constexpr int64_t kStopGraceNs = 250'000'000;
+// after its stop datagram, and a busy host answers late): those are not
+// counted as missing packets.
+constexpr int64_t kStopGraceNs = 1'000'000'000;
 
 std::string describeFormat(const SessionSetup& setup) {
   const StreamFormat& f = setup.consumer.format;
