@@ -181,6 +181,12 @@ class FakeDriver {
     if (faulty && s_.fault == Fault::kFlipByte) packet[5 * (s_.bits / 4) + s_.bits / 8 - 1] ^= 0xFF;
     if (faulty && s_.fault == Fault::kWrongMarker) packet[2] = 0xFA;
     if (faulty && s_.fault == Fault::kShortPacket) packet.pop_back();
+    if (faulty && s_.fault == Fault::kForeignDatagram) {
+      Fd stranger(::socket(AF_INET, SOCK_DGRAM, 0));
+      const std::vector<uint8_t> noise(datagramSize(s_), 0x5A);
+      ::sendto(stranger.get(), noise.data(), noise.size(), 0,
+               reinterpret_cast<const sockaddr*>(&to_), sizeof to_);
+    }
     result_.data.insert(result_.data.end(), packet.begin(), packet.end());
     ++result_.packetsSent;
     if (s_.priming == Priming::kNone) {

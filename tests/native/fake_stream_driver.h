@@ -19,10 +19,11 @@ enum class Priming {
 
 enum class Fault {
   kNone,
-  kFlipByte,      // the most significant byte of frame 5's left sample inverted
-  kSwapChannels,  // right and left exchanged in the whole packet
-  kWrongMarker,   // DoP: frame 0's left marker 0xFA instead of 0x05
-  kShortPacket,   // the packet goes out one byte short
+  kFlipByte,         // the most significant byte of frame 5's left sample inverted
+  kSwapChannels,     // right and left exchanged in the whole packet
+  kWrongMarker,      // DoP: frame 0's left marker 0xFA instead of 0x05
+  kShortPacket,      // the packet goes out one byte short
+  kForeignDatagram,  // before the packet, a stranger sends a datagram of its size
 };
 
 struct FakeStream {

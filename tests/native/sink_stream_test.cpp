@@ -88,6 +88,7 @@ TEST_P(SinkStreamTest, ReportsWhatArrived) {
   EXPECT_EQ(report.malformed, e.malformed);
   EXPECT_EQ(report.missing, e.missing);
   EXPECT_EQ(report.unasked, 0u);
+  EXPECT_EQ(report.foreign, c.stream.fault == Fault::kForeignDatagram ? 1u : 0u);
   if (e.first) {
     ASSERT_TRUE(report.firstMismatch);
     EXPECT_EQ(report.firstMismatch->packet, e.first->packet);
@@ -196,6 +197,9 @@ INSTANTIATE_TEST_SUITE_P(
                    sink::DopMode::kOff},
         StreamCase{"DriverEndsThePlainUdpStream",
                    endedByDriver(pcm(44100, 24, 256, Priming::kPlain), 5),
+                   {kPcm24, "udp"}},
+        StreamCase{"DatagramFromAStrangerIsIgnored",
+                   with(pcm(48000, 24, 256, Priming::kPlain), Fault::kForeignDatagram),
                    {kPcm24, "udp"}},
         StreamCase{"FlippedByte",
                    with(pcm(44100, 24, 256, Priming::kNone), Fault::kFlipByte),

@@ -60,6 +60,7 @@ StreamReport runStream(const SessionSetup& setup) {
   report.bytes = receiver.bytes();
   report.malformed = receiver.malformed();
   report.unasked = receiver.unasked();
+  report.foreign = receiver.foreign();
   uint64_t expected = 0;
   if (receiver.pacing()) {
     expected = 1 + (end == StreamEnd::kTickLimit
