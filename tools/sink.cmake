@@ -1,12 +1,23 @@
 # tavro-sink: a stand-in for the streamer on TCP port 48168, for users checking
 # their set-up and for the tests, which link its core. Linux only.
 if(NOT WIN32)
-  add_library(tavro_sink_peer STATIC ${CMAKE_CURRENT_LIST_DIR}/sink/sink_peer.cpp
-                                     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_arguments.cpp
-                                     ${CMAKE_CURRENT_LIST_DIR}/sink/text16.cpp)
+  add_library(tavro_sink_peer STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/sink/sink_peer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/sink_arguments.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/text16.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/stream_format.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/stream_session.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/stream_receiver.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/stream_report.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/tick_pacer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/latency_stats.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/packet_inspector.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/packet_consumer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/wav_writer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/dsf_writer.cpp)
   target_include_directories(tavro_sink_peer PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   find_package(Threads REQUIRED)
-  target_link_libraries(tavro_sink_peer PUBLIC Threads::Threads)
+  target_link_libraries(tavro_sink_peer PUBLIC tavro_test_signal Threads::Threads)
   tavro_warnings(tavro_sink_peer)
 
   add_executable(tavro-sink ${CMAKE_CURRENT_LIST_DIR}/sink/main.cpp)

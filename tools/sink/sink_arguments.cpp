@@ -18,7 +18,18 @@ const char kUsage[] =
     "  --interface-index N  which interface is chosen, from 0 (default 0)\n"
     "  --refuse N           answer the format announcement with \"ERROR N\"\n"
     "  --greeting-address A address put in the greeting reply (default: --address)\n"
-    "  --once               exit when the first connection ends\n";
+    "  --once               exit when the first connection ends\n"
+    "After \"+OK\" it paces the stream with ticks and takes the packets (TCP in mode 1,\n"
+    "UDP on the same port in mode 2). At each stream's end it prints one line,\n"
+    "\"summary: ...\", with the packets, missing and malformed ones, wrong DoP markers,\n"
+    "mismatched samples and the tick-to-packet latency.\n"
+    "  --output DIR         write each stream to DIR: WAV for PCM, DSF for DoP\n"
+    "  --verify             check every sample against the test signal (as tavro-play\n"
+    "                       plays it), after the wire's truncation and --shift\n"
+    "  --dop auto|on|off    24-bit streams at 176.4/352.8/705.6/1411.2 kHz: DoP when\n"
+    "                       the first packet carries DoP markers (auto), always, never\n"
+    "  --ticks N            end each stream after N ticks by closing the connection\n"
+    "  --seconds S          the same, after S seconds of audio\n";
 
 namespace {
 
@@ -38,6 +49,10 @@ bool parseArguments(int argc, char** argv, SinkOptions& options, std::string& er
     const std::string option = argv[i];
     if (option == "--once") {
       options.once = true;
+      continue;
+    }
+    if (option == "--verify") {
+      options.verify = true;
       continue;
     }
     if (option == "--help" || option == "-h") {
@@ -78,6 +93,32 @@ bool parseArguments(int argc, char** argv, SinkOptions& options, std::string& er
       if (!numeric(options.driveMode)) return false;
     } else if (option == "--interface-index") {
       if (!numeric(options.interfaceIndex)) return false;
+    } else if (option == "--output") {
+      options.outputDir = value;
+    } else if (option == "--dop") {
+      const std::string mode = value;
+      if (mode == "auto") {
+        options.dop = DopMode::kAuto;
+      } else if (mode == "on") {
+        options.dop = DopMode::kOn;
+      } else if (mode == "off") {
+        options.dop = DopMode::kOff;
+      } else {
+        error = "--dop takes auto, on or off, not " + mode;
+        return false;
+      }
+    } else if (option == "--ticks") {
+      uint32_t ticks = 0;
+      if (!numeric(ticks)) return false;
+      options.tickLimit = ticks;
+    } else if (option == "--seconds") {
+      char* end = nullptr;
+      const double seconds = std::strtod(value, &end);
+      if (end == value || *end != '\0' || !(seconds > 0) || seconds > 1e7) {
+        error = "bad number of seconds: " + std::string(value);
+        return false;
+      }
+      options.seconds = seconds;
     } else if (option == "--refuse") {
       uint32_t code = 0;
       if (!numeric(code)) return false;

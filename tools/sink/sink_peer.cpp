@@ -3,13 +3,16 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
+#include "sink/stream_session.h"
 #include "sink/text16.h"
 
 namespace tavro::sink {
@@ -17,6 +20,8 @@ namespace {
 
 constexpr size_t kShortFrameBytes = 100;
 constexpr char16_t kTailFill = u'~';
+// Room for the datagrams of several packets while the receiver is busy.
+constexpr int kDatagramBufferBytes = 8 << 20;
 
 std::string joinNumbers(const SinkOptions& o) {
   // Five words, the buffer-size index, then seven pairs of a word and a number.
@@ -110,7 +115,8 @@ bool SinkPeer::start(std::string* error) {
   auto fail = [&](const std::string& what) {
     if (error != nullptr) *error = what + ": " + std::strerror(errno);
     closeQuietly(listener_);
-    listener_ = -1;
+    closeQuietly(datagrams_);
+    listener_ = datagrams_ = -1;
     return false;
   };
   sockaddr_in local{};
@@ -128,6 +134,21 @@ bool SinkPeer::start(std::string* error) {
     return fail("cannot listen on " + options_.address + ":" + std::to_string(options_.port));
   }
   if (::listen(listener_, 4) != 0) return fail("listen");
+  if (options_.transport == 2) {
+    // Bound before any driver connects: a driver using Registered I/O sends
+    // to this port from the moment it has connected its socket.
+    datagrams_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (datagrams_ < 0) return fail("socket");
+    if (::setsockopt(datagrams_, SOL_SOCKET, SO_RCVBUFFORCE, &kDatagramBufferBytes,
+                     sizeof kDatagramBufferBytes) != 0) {
+      ::setsockopt(datagrams_, SOL_SOCKET, SO_RCVBUF, &kDatagramBufferBytes,
+                   sizeof kDatagramBufferBytes);
+    }
+    if (::bind(datagrams_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      return fail("cannot take datagrams on " + options_.address + ":" +
+                  std::to_string(options_.port));
+    }
+  }
   if (::pipe2(wake_, O_CLOEXEC) != 0) return fail("pipe");
   print("listening on " + options_.address + ":" + std::to_string(options_.port));
   thread_ = std::thread([this] { run(); });
@@ -141,9 +162,10 @@ void SinkPeer::stop() {
     thread_.join();
   }
   closeQuietly(listener_);
+  closeQuietly(datagrams_);
   closeQuietly(wake_[0]);
   closeQuietly(wake_[1]);
-  listener_ = wake_[0] = wake_[1] = -1;
+  listener_ = datagrams_ = wake_[0] = wake_[1] = -1;
 }
 
 std::vector<std::string> SinkPeer::received() const {
@@ -159,6 +181,16 @@ std::vector<std::string> SinkPeer::lines() const {
 bool SinkPeer::waitForEnded(int count, std::chrono::milliseconds limit) const {
   std::unique_lock guard(lock_);
   return changed_.wait_for(guard, limit, [&] { return ended_.load() >= count; });
+}
+
+std::vector<StreamReport> SinkPeer::reports() const {
+  std::lock_guard guard(lock_);
+  return reports_;
+}
+
+bool SinkPeer::waitForReports(size_t count, std::chrono::milliseconds limit) const {
+  std::unique_lock guard(lock_);
+  return changed_.wait_for(guard, limit, [&] { return reports_.size() >= count; });
 }
 
 void SinkPeer::print(const std::string& line) {
@@ -240,11 +272,13 @@ void SinkPeer::serve(int connection) {
     }
     const Step step = classify(text);
     print(std::string("received ") + stepName(step) + ": " + escaped(printable));
+    // Datagrams left from an earlier stream must not pass for this one's priming.
+    if (step == Step::kAnnouncement) flushDatagrams();
     if (!answer(connection, step, text)) return;
     if (step == Step::kAnnouncement && options_.refuse == 0 &&
         options_.script[static_cast<size_t>(step)].misbehaviour == Misbehaviour::kNone &&
         !options_.script[static_cast<size_t>(step)].reply) {
-      drainStream(connection);
+      takeStream(connection, text);
       return;
     }
   }
@@ -315,8 +349,52 @@ bool SinkPeer::sendReply(int connection, const std::string& reply, const StepScr
   return sendAll(connection, frame, kFrameBytes);
 }
 
-void SinkPeer::drainStream(int connection) {
+void SinkPeer::flushDatagrams() {
+  if (datagrams_ < 0) return;
+  uint8_t scrap[1];
+  while (::recv(datagrams_, scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+  }
+}
+
+void SinkPeer::takeStream(int connection, const std::u16string& announcement) {
+  std::string why;
+  const std::optional<StreamFormat> format =
+      parseAnnouncement(toUtf8(announcement), options_.transport == 2, &why);
+  if (!format) {
+    print("announcement not understood (" + why + "); draining the connection");
+    drainStream(connection);
+    return;
+  }
+  SessionSetup setup;
+  setup.control = connection;
+  setup.udp = options_.transport == 2 ? datagrams_ : -1;
+  setup.wake = wake_[0];
+  setup.transport = options_.transport == 2 ? 2 : 1;
+  setup.tickLimit = options_.tickLimit;
+  if (setup.tickLimit == 0 && options_.seconds > 0) {
+    const double ticks = options_.seconds * format->rate / format->packetFrames;
+    setup.tickLimit = ticks < 1 ? 1 : static_cast<uint64_t>(std::llround(ticks));
+  }
+  setup.consumer.format = *format;
+  setup.consumer.dop = options_.dop;
+  setup.consumer.verify = options_.verify;
+  setup.consumer.shift = options_.shift;
+  setup.consumer.outputDir = options_.outputDir;
+  setup.consumer.stream = ++streams_;
+  setup.print = [this](const std::string& line) { print(line); };
+  // Ticks are two bytes each and must leave at once.
+  const int on = 1;
+  ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   print("format accepted; taking the stream");
+  StreamReport report = runStream(setup);
+  {
+    std::lock_guard guard(lock_);
+    reports_.push_back(std::move(report));
+  }
+  changed_.notify_all();
+}
+
+void SinkPeer::drainStream(int connection) {
   uint64_t total = 0;
   uint8_t buffer[4096];
   for (;;) {

@@ -14,6 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "sink/stream_format.h"
+#include "sink/stream_report.h"
+
 namespace tavro::sink {
 
 inline constexpr uint16_t kStreamerPort = 48168;
@@ -60,6 +63,12 @@ struct SinkOptions {
   bool dirtyTail = false;
   // Stop after the first connection ends.
   bool once = false;
+  // The data side.
+  std::string outputDir;  // a WAV or DSF file per stream here; empty: none
+  bool verify = false;    // check every sample against the test signal
+  DopMode dop = DopMode::kAuto;
+  uint64_t tickLimit = 0;  // end each stream after this many ticks; 0: the driver ends it
+  double seconds = 0;      // the same bound in seconds, when tickLimit is 0
   std::array<StepScript, kStepCount> script{};
   std::chrono::milliseconds silence{200};
 };
@@ -100,6 +109,11 @@ class SinkPeer {
   // Waits until `count` connections have ended; false on time-out.
   bool waitForEnded(int count, std::chrono::milliseconds limit) const;
 
+  // The reports of the streams that have ended, in order.
+  std::vector<StreamReport> reports() const;
+  // Waits until `count` streams have ended; false on time-out.
+  bool waitForReports(size_t count, std::chrono::milliseconds limit) const;
+
  private:
   void run();
   void serve(int connection);
@@ -108,12 +122,16 @@ class SinkPeer {
   bool sendReply(int connection, const std::string& reply, const StepScript& script);
   bool readFrame(int connection, std::u16string& text, size_t& bytes);
   void drainStream(int connection);
+  void takeStream(int connection, const std::u16string& announcement);
+  void flushDatagrams();
   bool waitReadable(int fd, int timeoutMs);
   void print(const std::string& line);
 
   SinkOptions options_;
   LineSink printer_;
   int listener_ = -1;
+  int datagrams_ = -1;  // transport mode 2: UDP on the same address and port
+  int streams_ = 0;     // streams taken so far
   int wake_[2] = {-1, -1};
   std::thread thread_;
   std::atomic<bool> finished_{false};
@@ -123,6 +141,7 @@ class SinkPeer {
   mutable std::condition_variable changed_;
   std::vector<std::string> received_;
   std::vector<std::string> lines_;
+  std::vector<StreamReport> reports_;
 };
 
 }  // namespace tavro::sink

@@ -1,0 +1,15 @@
+#pragma once
+// The one clock the sink paces and measures with.
+#include <time.h>
+
+#include <cstdint>
+
+namespace tavro::sink {
+
+inline int64_t monotonicNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+}  // namespace tavro::sink

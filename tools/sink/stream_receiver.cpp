@@ -1,0 +1,201 @@
+#include "sink/stream_receiver.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "sink/monotonic.h"
+
+namespace tavro::sink {
+namespace {
+
+constexpr int kPollMs = 10;
+constexpr uint32_t kPlainPrimingBytes = 32;
+constexpr uint32_t kPlainStopBytes = 11;
+constexpr uint32_t kRegisteredStopBytes = 1;
+// After the driver closes, datagrams already sent may still be queued.
+constexpr int kDrainQuietMs = 50;
+constexpr int64_t kDrainLimitNs = 1'000'000'000;
+// How long the answer to the last tick may take before the sink ends anyway.
+constexpr int64_t kLastPacketGraceNs = 1'000'000'000;
+
+std::string endpoint(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+bool sameEndpoint(const sockaddr_in& a, const sockaddr_in& b) {
+  return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+}
+
+}  // namespace
+
+StreamReceiver::StreamReceiver(const SessionSetup& setup, TickPacer& pacer, PacketQueue& queue)
+    : setup_(setup), format_(setup.consumer.format), pacer_(pacer), queue_(queue) {
+  current_ = queue_.take();
+}
+
+StreamEnd StreamReceiver::run() {
+  const StreamEnd end = setup_.transport == 2 ? receiveUdp() : receiveTcp();
+  endNs_ = monotonicNs();
+  return end;
+}
+
+StreamReceiver::Ready StreamReceiver::wait(int dataFd, bool watchControl, int timeoutMs) {
+  pollfd watched[3] = {{setup_.wake, POLLIN, 0}, {dataFd, POLLIN, 0}, {-1, POLLIN, 0}};
+  if (watchControl) watched[2].fd = setup_.control;
+  const int ready = ::poll(watched, 3, timeoutMs);
+  if (ready <= 0) return Ready::kNothing;
+  if (watched[0].revents != 0) return Ready::kStop;
+  if (watched[1].revents != 0) return Ready::kData;
+  if (watched[2].revents != 0) return Ready::kControl;
+  return Ready::kNothing;
+}
+
+void StreamReceiver::startPacing(const TickPacer::Target& target) {
+  const std::string priority = pacer_.start(target, monotonicNs());
+  pacing_ = true;
+  setup_.print("tick pacer at " + priority);
+}
+
+void StreamReceiver::complete() {
+  const int64_t now = monotonicNs();
+  // A malformed packet took its tick's place: later packets keep their numbers.
+  const uint64_t index = packets_ + malformed_;
+  if (index > 0) {
+    if (pacer_.sent() < index) {
+      ++unasked_;
+    } else if (const int64_t sentAt = pacer_.sentAt(index); sentAt >= 0) {
+      latency_.add(now - sentAt);
+    }
+  }
+  current_->index = index;
+  queue_.push(std::move(current_));
+  current_ = queue_.take();
+  ++packets_;
+}
+
+bool StreamReceiver::limitReached() {
+  if (setup_.tickLimit == 0 || !pacer_.done()) return false;
+  if (packets_ + malformed_ >= pacer_.sent() + 1) return true;
+  const int64_t now = monotonicNs();
+  if (limitSeenNs_ < 0) limitSeenNs_ = now;
+  return now - limitSeenNs_ > kLastPacketGraceNs + 4 * format_.periodNs();
+}
+
+StreamEnd StreamReceiver::receiveTcp() {
+  transport_ = "tcp";
+  TickPacer::Target target;
+  target.fd = setup_.control;
+  startPacing(target);
+  uint32_t filled = 0;
+  for (;;) {
+    const Ready ready = wait(setup_.control, false, kPollMs);
+    if (ready == Ready::kStop) return StreamEnd::kStopped;
+    if (ready == Ready::kData) {
+      const ssize_t count = ::recv(setup_.control, current_->bytes.data() + filled,
+                                   format_.packetBytes - filled, MSG_DONTWAIT);
+      if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN)) {
+        if (filled > 0) ++malformed_;  // a packet cut short
+        return StreamEnd::kDriver;
+      }
+      if (count > 0) {
+        bytes_ += static_cast<uint64_t>(count);
+        filled += static_cast<uint32_t>(count);
+        if (filled == format_.packetBytes) {
+          complete();
+          filled = 0;
+        }
+      }
+    }
+    if (limitReached()) {
+      if (filled > 0) ++malformed_;
+      return StreamEnd::kTickLimit;
+    }
+  }
+}
+
+void StreamReceiver::takeDatagram() {
+  const uint32_t size = format_.datagramSize;
+  sockaddr_in from{};
+  socklen_t fromSize = sizeof from;
+  // MSG_TRUNC gives a datagram's real size even when it is larger than a piece.
+  const ssize_t count =
+      ::recvfrom(setup_.udp, current_->bytes.data() + pieces_ * size, size,
+                 MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromSize);
+  if (count < 0) return;
+  const auto length = static_cast<uint64_t>(count);
+  if (!primed_) {
+    primed_ = true;
+    source_ = from;
+    const bool registered = length == size;
+    stopBytes_ = registered ? kRegisteredStopBytes : kPlainStopBytes;
+    transport_ = registered ? "udp-rio" : "udp";
+    setup_.print("priming datagram of " + std::to_string(length) + " bytes from " + endpoint(from) +
+                 (registered ? ": Registered I/O" : ": plain UDP"));
+    if (length != size && length != kPlainPrimingBytes) setup_.print("unexpected priming size");
+    TickPacer::Target target;
+    target.fd = setup_.udp;
+    target.datagram = true;
+    target.to = from;
+    startPacing(target);
+    return;
+  }
+  if (!sameEndpoint(from, source_)) {
+    ++foreign_;
+    return;
+  }
+  if (length == size) {
+    bytes_ += length;
+    if (++pieces_ == format_.datagramsPerPacket()) {
+      complete();
+      pieces_ = 0;
+    }
+    return;
+  }
+  if (length == stopBytes_) {
+    if (pieces_ > 0) ++malformed_;  // the packet under way stays incomplete
+    pieces_ = 0;
+    setup_.print("stop datagram of " + std::to_string(length) + " bytes");
+    return;
+  }
+  // A datagram of the wrong size spoils the packet it belongs to, which is
+  // the one under way if there is one.
+  bytes_ += length;
+  ++malformed_;
+  pieces_ = 0;
+}
+
+void StreamReceiver::drainDatagrams() {
+  const int64_t until = monotonicNs() + kDrainLimitNs;
+  while (monotonicNs() < until && wait(setup_.udp, false, kDrainQuietMs) == Ready::kData) {
+    takeDatagram();
+  }
+}
+
+StreamEnd StreamReceiver::receiveUdp() {
+  transport_ = "udp";
+  for (;;) {
+    const Ready ready = wait(setup_.udp, true, kPollMs);
+    if (ready == Ready::kStop) return StreamEnd::kStopped;
+    if (ready == Ready::kData) takeDatagram();
+    if (ready == Ready::kControl) {
+      uint8_t unexpected[64];
+      const ssize_t count = ::recv(setup_.control, unexpected, sizeof unexpected, MSG_DONTWAIT);
+      if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN)) {
+        drainDatagrams();
+        if (pieces_ > 0) ++malformed_;
+        return StreamEnd::kDriver;
+      }
+    }
+    if (limitReached()) {
+      if (pieces_ > 0) ++malformed_;
+      return StreamEnd::kTickLimit;
+    }
+  }
+}
+
+}  // namespace tavro::sink

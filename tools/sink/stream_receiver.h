@@ -1,0 +1,69 @@
+#pragma once
+// Takes a stream's packets off the wire: whole packets of the control
+// connection in transport mode 1, datagrams in mode 2 (the first of them the
+// priming one, which tells where ticks go). Times each packet against its
+// tick and queues it for checking.
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sink/latency_stats.h"
+#include "sink/packet_queue.h"
+#include "sink/stream_report.h"
+#include "sink/stream_session.h"
+#include "sink/tick_pacer.h"
+
+namespace tavro::sink {
+
+class StreamReceiver {
+ public:
+  StreamReceiver(const SessionSetup& setup, TickPacer& pacer, PacketQueue& queue);
+
+  StreamEnd run();
+
+  uint64_t packets() const { return packets_; }
+  uint64_t bytes() const { return bytes_; }
+  uint64_t malformed() const { return malformed_; }
+  uint64_t unasked() const { return unasked_; }
+  uint64_t foreign() const { return foreign_; }
+  bool pacing() const { return pacing_; }
+  int64_t endNs() const { return endNs_; }
+  const std::string& transport() const { return transport_; }
+  const LatencyStats& latency() const { return latency_; }
+
+ private:
+  enum class Ready { kNothing, kData, kControl, kStop };
+
+  StreamEnd receiveTcp();
+  StreamEnd receiveUdp();
+  Ready wait(int dataFd, bool watchControl, int timeoutMs);
+  void startPacing(const TickPacer::Target& target);
+  void takeDatagram();
+  void drainDatagrams();
+  void complete();
+  bool limitReached();
+
+  const SessionSetup& setup_;
+  const StreamFormat format_;
+  TickPacer& pacer_;
+  PacketQueue& queue_;
+  LatencyStats latency_;
+  std::unique_ptr<Packet> current_;
+  uint32_t pieces_ = 0;  // datagrams of the current packet so far
+  uint64_t packets_ = 0;
+  uint64_t bytes_ = 0;
+  uint64_t malformed_ = 0;
+  uint64_t unasked_ = 0;
+  uint64_t foreign_ = 0;
+  bool pacing_ = false;
+  bool primed_ = false;
+  uint32_t stopBytes_ = 0;  // size of the stop datagram for the priming seen
+  sockaddr_in source_{};
+  int64_t limitSeenNs_ = -1;
+  int64_t endNs_ = 0;
+  std::string transport_;
+};
+
+}  // namespace tavro::sink

@@ -1,0 +1,55 @@
+#pragma once
+// What the sink tells about one stream when it ends: one summary line for
+// people and scripts, the same figures as fields for tests.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "sink/packet_inspector.h"
+
+namespace tavro::sink {
+
+enum class StreamEnd {
+  kDriver,     // the driver closed the control connection
+  kTickLimit,  // --ticks or --seconds: the sink closed it
+  kStopped,    // the sink itself was stopped
+};
+
+const char* endName(StreamEnd end);
+
+struct StreamReport {
+  int stream = 0;         // 1 for the first stream this sink took
+  std::string layout;     // pcm16, pcm24, pcm32 or dop
+  std::string transport;  // tcp, udp (plain) or udp-rio (Registered I/O)
+  uint32_t rate = 0;      // as announced
+  uint32_t packetFrames = 0;
+  uint32_t packetBytes = 0;
+  uint64_t ticks = 0;      // ticks sent
+  uint64_t packets = 0;    // whole packets received
+  uint64_t bytes = 0;      // data bytes received, whole packets or not
+  uint64_t missing = 0;    // packets asked for (the first, one per tick) that never came
+  uint64_t malformed = 0;  // packets that came with the wrong size (each in its tick's place)
+  uint64_t unasked = 0;    // packets that came before their tick was sent
+  uint64_t foreign = 0;    // datagrams from another sender than the priming one, ignored
+  uint64_t wrongMarkers = 0;
+  uint64_t mismatched = 0;
+  bool verified = false;
+  std::optional<Mismatch> firstMismatch;
+  uint64_t latencyMedianUs = 0;
+  uint64_t latencyP99Us = 0;
+  uint64_t latencyMaxUs = 0;
+  uint64_t tickLateMaxUs = 0;  // how far the pacer's worst tick was behind its schedule
+  std::string file;            // empty when none was written
+  StreamEnd end = StreamEnd::kDriver;
+
+  // Verified, and every packet came whole, with every sample and marker right.
+  bool bitExact() const {
+    return verified && mismatched == 0 && wrongMarkers == 0 && missing == 0 && malformed == 0 &&
+           packets > 0;
+  }
+};
+
+// "summary: stream=1 layout=pcm24 ... verify=bit-exact ... file=-", one line.
+std::string summaryLine(const StreamReport& report);
+
+}  // namespace tavro::sink

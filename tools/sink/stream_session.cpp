@@ -1,0 +1,99 @@
+#include "sink/stream_session.h"
+
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "sink/packet_consumer.h"
+#include "sink/stream_receiver.h"
+#include "sink/tick_pacer.h"
+
+namespace tavro::sink {
+namespace {
+
+// A driver's stop cuts off the ticks of its last moments (it pauses 100 ms
+// after its stop datagram, and a busy host answers late): those are not
+// counted as missing packets.
+constexpr int64_t kStopGraceNs = 1'000'000'000;
+
+std::string describeFormat(const SessionSetup& setup) {
+  const StreamFormat& f = setup.consumer.format;
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "stream %d: %u-bit at %u Hz, %u frames per packet (%u bytes), a tick every "
+                "%.3f ms, %s",
+                setup.consumer.stream, f.bits, f.rate, f.packetFrames, f.packetBytes,
+                static_cast<double>(f.periodNs()) / 1e6,
+                setup.transport == 2 ? "in datagrams" : "on the control connection");
+  return text;
+}
+
+}  // namespace
+
+StreamReport runStream(const SessionSetup& setup) {
+  const StreamFormat& format = setup.consumer.format;
+  setup.print(describeFormat(setup));
+  PacketQueue queue(format.packetBytes);
+  PacketConsumer consumer(setup.consumer);
+  std::thread checker([&] { consumer.run(queue); });
+
+  TickPacer pacer(format, setup.tickLimit);
+  StreamReceiver receiver(setup, pacer, queue);
+  const StreamEnd end = receiver.run();
+  pacer.stop();
+  // The driver learns that the stream is over from its closed connection;
+  // tell it before the file is finished.
+  if (end != StreamEnd::kDriver) ::shutdown(setup.control, SHUT_RDWR);
+  queue.close();
+  checker.join();
+
+  StreamReport report;
+  report.stream = setup.consumer.stream;
+  report.layout = layoutName(consumer.layout());
+  report.transport = receiver.transport();
+  report.rate = format.rate;
+  report.packetFrames = format.packetFrames;
+  report.packetBytes = format.packetBytes;
+  report.ticks = pacer.sent();
+  report.packets = receiver.packets();
+  report.bytes = receiver.bytes();
+  report.malformed = receiver.malformed();
+  report.unasked = receiver.unasked();
+  report.foreign = receiver.foreign();
+  uint64_t expected = 0;
+  if (receiver.pacing()) {
+    expected = 1 + (end == StreamEnd::kTickLimit
+                        ? pacer.sent()
+                        : pacer.sentBy(receiver.endNs() - kStopGraceNs - 2 * format.periodNs()));
+  }
+  const uint64_t arrived = report.packets + report.malformed;
+  report.missing = expected > arrived ? expected - arrived : 0;
+  if (const PacketInspector* inspector = consumer.inspector()) {
+    report.wrongMarkers = inspector->wrongMarkers();
+    report.mismatched = inspector->mismatched();
+    report.firstMismatch = inspector->firstMismatch();
+  }
+  report.verified = setup.consumer.verify;
+  const LatencyStats& latency = receiver.latency();
+  report.latencyMedianUs = latency.percentileUs(0.5);
+  report.latencyP99Us = latency.percentileUs(0.99);
+  report.latencyMaxUs = latency.maxUs();
+  report.tickLateMaxUs = static_cast<uint64_t>(pacer.lateMaxNs() / 1000);
+  report.file = consumer.file();
+  report.end = end;
+
+  if (setup.transport == 2 && !receiver.pacing()) setup.print("no priming datagram arrived");
+  if (receiver.foreign() > 0) {
+    setup.print("ignored " + std::to_string(receiver.foreign()) + " datagrams from other senders");
+  }
+  if (pacer.failures() > 0) {
+    setup.print(std::to_string(pacer.failures()) + " ticks could not be sent");
+  }
+  if (!consumer.fileError().empty()) setup.print(consumer.fileError());
+  if (report.firstMismatch) setup.print(describe(*report.firstMismatch, consumer.layout()));
+  setup.print(summaryLine(report));
+  return report;
+}
+
+}  // namespace tavro::sink

@@ -1,0 +1,30 @@
+#pragma once
+// One stream, from the accepted announcement to its summary: the tick pacer,
+// the receiver on the calling thread, and the checking and writing behind a
+// queue on a thread of their own.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "sink/packet_consumer.h"
+#include "sink/stream_format.h"
+#include "sink/stream_report.h"
+
+namespace tavro::sink {
+
+struct SessionSetup {
+  int control = -1;  // the driver's control connection
+  int udp = -1;      // transport mode 2: the sink's datagram socket, on its own port
+  int wake = -1;     // readable once the sink is stopped
+  uint32_t transport = 1;
+  uint64_t tickLimit = 0;  // 0: the driver ends the stream
+  ConsumerSetup consumer;  // the format, checks and file
+  std::function<void(const std::string&)> print;
+};
+
+// Runs the stream until the driver ends it, the tick limit is reached or the
+// sink is stopped; in the last two cases the control connection is shut down,
+// which tells the driver. Prints and returns the report.
+StreamReport runStream(const SessionSetup& setup);
+
+}  // namespace tavro::sink
