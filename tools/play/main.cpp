@@ -1,10 +1,14 @@
-// tavro-play: loads the TAVRO driver like an ASIO host and reports what it
-// says. Usage: tavro-play [--driver PATH] [--single-pc | --host ADDRESS]
+// tavro-play: loads the TAVRO driver like an ASIO host, reports what it says
+// and, when asked, plays through it.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "play/audio_source.h"
 #include "play/driver_library.h"
+#include "play/player.h"
 #include "play/streamer_settings_store.h"
 
 namespace {
@@ -21,7 +25,7 @@ void TAVRO_CDECL onRateChange(tavro::asio::AsioSampleRate) {}
 
 // What a host asks before it starts a stream; the buffer size follows the
 // streamer's own setting.
-void describeStream(tavro::asio::IAsio& driver) {
+void describeStream(tavro::asio::IAsio& driver, bool withBuffers) {
   using namespace tavro::asio;
   int32_t inputs = 0, outputs = 0, minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
   int32_t inputLatency = 0, outputLatency = 0;
@@ -33,6 +37,8 @@ void describeStream(tavro::asio::IAsio& driver) {
   std::printf("channels: %d in, %d out; buffer %d frames; latency %d/%d; rate %.0f Hz\n", inputs,
               outputs, preferred, inputLatency, outputLatency, rate);
 
+  // A host that plays creates its buffers once, for the stream.
+  if (!withBuffers) return;
   AsioCallbacks callbacks{&onBufferSwitch, &onRateChange, nullptr, nullptr};
   AsioBufferInfo infos[2] = {{kAsioFalse, 0, {}}, {kAsioFalse, 1, {}}};
   const AsioError created = driver.createBuffers(infos, 2, preferred, &callbacks);
@@ -50,10 +56,71 @@ void describeStream(tavro::asio::IAsio& driver) {
 int usage() {
   std::fprintf(stderr,
                "usage: tavro-play [--driver PATH] [--single-pc | --host ADDRESS]\n"
+               "                  [--signal | --dsd-signal | --wav FILE | --dsf FILE]\n"
+               "                  [--rate HZ] [--seconds S]\n"
                "  --driver PATH     the driver library to load\n"
                "  --single-pc       first store: the streamer runs on this PC (127.0.0.1)\n"
-               "  --host ADDRESS    first store: the streamer's IPv4 address\n");
+               "  --host ADDRESS    first store: the streamer's IPv4 address\n"
+               "  --signal          play the PCM test signal that tavro-sink --verify checks\n"
+               "  --dsd-signal      play the DSD test signal (rate 2822400 unless --rate)\n"
+               "  --wav FILE        play a 16/24/32-bit PCM WAV file at its own rate\n"
+               "  --dsf FILE        play a DSF file at its own rate\n"
+               "  --rate HZ         sample rate for the test signals (default 44100)\n"
+               "  --seconds S       how long to play (default 3; files end sooner)\n");
   return 2;
+}
+
+// What to play, if anything: the options after the settings ones.
+struct PlayRequest {
+  enum class Source { kNone, kSignal, kDsdSignal, kWav, kDsf } source = Source::kNone;
+  std::string file;
+  double rate = 0;
+  double seconds = 3;
+};
+
+std::unique_ptr<tavro::play::AudioSource> openSource(const PlayRequest& request,
+                                                     std::string& error) {
+  using Source = PlayRequest::Source;
+  switch (request.source) {
+    case Source::kSignal:
+      return tavro::play::makeTestSignal(false);
+    case Source::kDsdSignal:
+      return tavro::play::makeTestSignal(true);
+    case Source::kWav:
+      return tavro::play::loadWav(request.file, error);
+    case Source::kDsf:
+      return tavro::play::loadDsf(request.file, error);
+    case Source::kNone:
+      break;
+  }
+  return nullptr;
+}
+
+// Plays and reports; false when the stream did not start or broke off.
+bool playThrough(tavro::asio::IAsio& driver, const PlayRequest& request) {
+  std::string error;
+  std::unique_ptr<tavro::play::AudioSource> source = openSource(request, error);
+  if (source == nullptr) {
+    std::printf("play:     %s\n", error.c_str());
+    return false;
+  }
+  double rate = request.rate;
+  if (source->nativeRate() > 0) rate = source->nativeRate();
+  if (rate <= 0) rate = source->isDsd() ? 2822400.0 : 44100.0;
+  std::printf("play:     %s at %.0f Hz for up to %.1f s\n", source->describe().c_str(), rate,
+              request.seconds);
+  const tavro::play::PlayResult result = tavro::play::play(driver, *source, rate, request.seconds);
+  if (!result.started) {
+    std::printf("play:     start failed: %s\n", result.error.c_str());
+    return false;
+  }
+  std::printf("played:   %lld buffer switches of %d frames, sample position %.0f\n",
+              static_cast<long long>(result.halves), result.bufferFrames, result.samplePosition);
+  if (result.stalled) {
+    std::printf("play:     the driver stopped asking for buffers: %s\n", result.error.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -62,6 +129,7 @@ int main(int argc, char** argv) {
   std::string driverPath = defaultDriverPath(argv[0]);
   bool singlePc = false;
   const char* host = nullptr;
+  PlayRequest request;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--driver") == 0 && i + 1 < argc) {
       driverPath = argv[++i];
@@ -69,6 +137,20 @@ int main(int argc, char** argv) {
       singlePc = true;
     } else if (std::strcmp(argv[i], "--host") == 0 && i + 1 < argc) {
       host = argv[++i];
+    } else if (std::strcmp(argv[i], "--signal") == 0) {
+      request.source = PlayRequest::Source::kSignal;
+    } else if (std::strcmp(argv[i], "--dsd-signal") == 0) {
+      request.source = PlayRequest::Source::kDsdSignal;
+    } else if (std::strcmp(argv[i], "--wav") == 0 && i + 1 < argc) {
+      request.source = PlayRequest::Source::kWav;
+      request.file = argv[++i];
+    } else if (std::strcmp(argv[i], "--dsf") == 0 && i + 1 < argc) {
+      request.source = PlayRequest::Source::kDsf;
+      request.file = argv[++i];
+    } else if (std::strcmp(argv[i], "--rate") == 0 && i + 1 < argc) {
+      request.rate = std::atof(argv[++i]);
+    } else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+      request.seconds = std::atof(argv[++i]);
     } else {
       return usage();
     }
@@ -108,9 +190,15 @@ int main(int argc, char** argv) {
     std::printf("init:     failed: %s\n", text);
   }
 
-  if (connected) describeStream(*driver);
+  bool played = true;
+  if (connected) {
+    const bool playing = request.source != PlayRequest::Source::kNone;
+    describeStream(*driver, !playing);
+    if (playing) played = playThrough(*driver, request);
+  }
 
   driver->Release();
   std::printf("unload:   %s\n", library.canUnload() ? "library idle, may unload" : "library busy");
-  return connected ? 0 : 3;
+  if (!connected) return 3;
+  return played ? 0 : 4;
 }
