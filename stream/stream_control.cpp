@@ -4,6 +4,7 @@
 #include "control/control_connection.h"
 #include "driver/vantrel.h"
 #include "platform/sync.h"
+#include "stream/data_transport.h"
 
 namespace tavro::stream {
 
@@ -23,10 +24,8 @@ void endStream(driver::Vantrel& driver) noexcept {
 }
 
 void releaseDataTransport() noexcept {
-  const platform::Socket taken = streamState().dataSocket.exchange(platform::kInvalidSocket);
-  if (taken == platform::kInvalidSocket) return;
-  platform::shutdownBoth(taken);
-  platform::closeSocket(taken);
+  closeDataTransportObjects();
+  releaseDatagramSlots();
 }
 
 }  // namespace tavro::stream

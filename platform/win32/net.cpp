@@ -15,7 +15,6 @@ namespace {
 
 SOCKET handle(Socket socket) noexcept { return static_cast<SOCKET>(socket); }
 
-
 }  // namespace
 
 int netStartup() noexcept {
