@@ -15,6 +15,7 @@ namespace {
 
 SOCKET handle(Socket socket) noexcept { return static_cast<SOCKET>(socket); }
 
+
 }  // namespace
 
 int netStartup() noexcept {
