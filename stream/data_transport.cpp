@@ -144,6 +144,7 @@ bool sendPacket(driver::Vantrel& driver) noexcept {
 int32_t receiveTick(driver::Vantrel& driver, void* buffer) noexcept {
   if (driver.settings.transportMode == control::kTransportUdp) {
     if (state().useRio.load(std::memory_order_relaxed)) return rio::waitForTick();
+    if (state().closing.load(std::memory_order_acquire)) return 0;
     const platform::Socket socket = dataSocket();
     if (socket == platform::kInvalidSocket) return platform::kSocketError;
     return platform::receiveDatagram(socket, buffer, kTickReceiveBytes);
