@@ -243,7 +243,8 @@ void release() noexcept {
     platform::rioDeregisterBuffer(s.rioTable, s.packetBufferId);
     s.packetBufferId = platform::kRioInvalidBufferId;
   }
-  platform::closeEvent(s.rioEvent.exchange(nullptr));
+  const platform::KernelHandle event = s.rioEvent.exchange(nullptr);
+  if (event != nullptr) platform::closeEvent(event);
 }
 
 }  // namespace tavro::stream::rio

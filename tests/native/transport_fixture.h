@@ -87,7 +87,8 @@ class TransportTest : public OpenDriverTest {
       platform::netStartup();
       const platform::Socket socket = platform::openUdpSocket(true);
       platform::RioTable table;
-      const bool loaded = socket != platform::kInvalidSocket && platform::rioLoadTable(socket, &table);
+      const bool loaded =
+          socket != platform::kInvalidSocket && platform::rioLoadTable(socket, &table);
       if (socket != platform::kInvalidSocket) platform::closeSocket(socket);
       platform::netCleanup();
       return loaded;
@@ -109,9 +110,7 @@ class TransportTest : public OpenDriverTest {
     return stream::streamState().dataSocket.load() != platform::kInvalidSocket;
   }
   static bool usesRio() { return stream::streamState().transport.useRio.load(); }
-  static bool controlOpen() {
-    return control::controlSocket().load() != platform::kInvalidSocket;
-  }
+  static bool controlOpen() { return control::controlSocket().load() != platform::kInvalidSocket; }
   std::string errorText() { return object().errorText; }
 
   const std::string address = uniqueLoopbackAddress();
@@ -120,10 +119,10 @@ class TransportTest : public OpenDriverTest {
   std::optional<platform::ScopedFault> version;
 };
 
-#define TAVRO_SKIP_WITHOUT_RIO()                                                         \
-  if (!rioAvailable()) {                                                                 \
-    GTEST_SKIP() << "this kernel refuses io_uring to the process, so there is no "       \
-                    "Registered I/O engine to test";                                     \
+#define TAVRO_SKIP_WITHOUT_RIO()                                                   \
+  if (!rioAvailable()) {                                                           \
+    GTEST_SKIP() << "this kernel refuses io_uring to the process, so there is no " \
+                    "Registered I/O engine to test";                               \
   }
 
 }  // namespace tavro::testing

@@ -20,7 +20,7 @@ struct Shape {
 
 constexpr Shape kShapes[] = {
     {"OneDatagram", 4096, 4096},
-    {"FourOf49152", 196608, 49152},   // 24576 frames in the 32-bit layout
+    {"FourOf49152", 196608, 49152},  // 24576 frames in the 32-bit layout
     {"ThreeOf24576", 73728, 24576},
     {"EightOf32768", 262144, 32768},
 };
@@ -76,8 +76,7 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
 
   // Start: the data socket in UDP mode, the slices, the priming.
   if (udp()) {
-    ASSERT_EQ(stream::openDataSocket(d, shape.packetBytes + stream::kTickSlotsBytes),
-              asio::kAseOk);
+    ASSERT_EQ(stream::openDataSocket(d, shape.packetBytes + stream::kTickSlotsBytes), asio::kAseOk);
     EXPECT_EQ(usesRio(), transport() == Transport::kRio);
     EXPECT_EQ(errorText(), "before");
     EXPECT_THAT(spy.codes(), ::testing::IsEmpty());

@@ -53,8 +53,8 @@ void enlargeReceiveBuffer(NativeSocket socket) {
 
 }  // namespace
 
-DataPeer::DataPeer() : udp_(stored(kNoSocket)), listener_(stored(kNoSocket)),
-                       connection_(stored(kNoSocket)) {
+DataPeer::DataPeer()
+    : udp_(stored(kNoSocket)), listener_(stored(kNoSocket)), connection_(stored(kNoSocket)) {
 #if defined(_WIN32)
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
@@ -113,8 +113,8 @@ void DataPeer::receiveLoop() {
     if (!readable(native(udp_), std::chrono::milliseconds(20))) continue;
     sockaddr_in from{};
     AddressLength length = sizeof from;
-    const auto received = recvfrom(native(udp_), buffer.data(), static_cast<int>(buffer.size()),
-                                   0, reinterpret_cast<sockaddr*>(&from), &length);
+    const auto received = recvfrom(native(udp_), buffer.data(), static_cast<int>(buffer.size()), 0,
+                                   reinterpret_cast<sockaddr*>(&from), &length);
     if (received < 0) continue;
     std::lock_guard<std::mutex> hold(lock_);
     datagrams_.emplace_back(buffer.begin(), buffer.begin() + received);
