@@ -1,5 +1,6 @@
 // Each transport over real loopback sockets, checked where the bytes arrive:
 // priming, packets split into datagrams, ticks back, and the stop datagram.
+// Built natively and for Windows (run under Wine).
 #include <gmock/gmock.h>
 
 #include <algorithm>
@@ -173,8 +174,15 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
 
 std::vector<WireCase> wireCases() {
   std::vector<WireCase> cases;
-  for (Transport transport :
-       {Transport::kTcp, Transport::kPlainUdp, Transport::kRio, Transport::kRioUnavailable}) {
+#if defined(_WIN32)
+  // Wine has no Registered I/O: the Windows builds check its fallback.
+  const Transport transports[] = {Transport::kTcp, Transport::kPlainUdp,
+                                  Transport::kRioUnavailable};
+#else
+  const Transport transports[] = {Transport::kTcp, Transport::kPlainUdp, Transport::kRio,
+                                  Transport::kRioUnavailable};
+#endif
+  for (Transport transport : transports) {
     for (const Shape& shape : kShapes) cases.push_back({transport, shape});
   }
   return cases;
