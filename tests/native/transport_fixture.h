@@ -46,8 +46,15 @@ class TransportTest : public OpenDriverTest {
   void SetUp() override {
     OpenDriverTest::SetUp();
     if (HasFatalFailure()) return;
+    // Wine numbers the processes of each prefix from the same start, so a
+    // program in another prefix may hold this process's first addresses.
     std::string error;
-    ASSERT_TRUE(peer.start(address, kStreamerPort, &error)) << error;
+    bool started = false;
+    for (int attempt = 0; attempt < 64 && !started; ++attempt) {
+      address = uniqueLoopbackAddress();
+      started = peer.start(address, kStreamerPort, &error);
+    }
+    ASSERT_TRUE(started) << error;
     driver::Vantrel& d = object();
     d.hostName = address;
     d.portText = "48168";
@@ -113,7 +120,7 @@ class TransportTest : public OpenDriverTest {
   static bool controlOpen() { return control::controlSocket().load() != platform::kInvalidSocket; }
   std::string errorText() { return object().errorText; }
 
-  const std::string address = uniqueLoopbackAddress();
+  std::string address;
   NotificationSpy spy;
   DataPeer peer;
   std::optional<platform::ScopedFault> version;

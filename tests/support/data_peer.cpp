@@ -91,11 +91,21 @@ bool DataPeer::start(const std::string& address, uint16_t port, std::string* err
     *error = "no socket";
     return false;
   }
+#if !defined(_WIN32)
+  // A listener that a test before this one in the process has closed may
+  // still hold the address in TIME_WAIT.
+  const int reuse = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+#endif
   enlargeReceiveBuffer(udp);
   if (bind(udp, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       listen(listener, 1) != 0) {
     *error = "cannot bind " + address;
+    // Closed, so that the peer can try another address.
+    closeNative(udp);
+    closeNative(listener);
+    udp_ = listener_ = stored(kNoSocket);
     return false;
   }
   running_ = true;

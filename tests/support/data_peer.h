@@ -22,7 +22,8 @@ class DataPeer {
   DataPeer(const DataPeer&) = delete;
   DataPeer& operator=(const DataPeer&) = delete;
 
-  // Binds UDP (and listens on TCP) at address:port. False with a reason.
+  // Binds UDP (and listens on TCP) at address:port. False with a reason;
+  // then it may be started again at another address.
   bool start(const std::string& address, uint16_t port, std::string* error);
 
   // Waits until `count` datagrams have arrived in all; false on time-out.

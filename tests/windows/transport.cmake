@@ -13,7 +13,7 @@ tavro_warnings(transport_wine_test)
 # programs that watch or make them.
 add_test(NAME transport COMMAND transport_wine_test --gtest_brief=1)
 set_tests_properties(transport PROPERTIES
-  TIMEOUT 420 RESOURCE_LOCK tavro_desktop_session
+  TIMEOUT 420 RESOURCE_LOCK "tavro_desktop_session;tavro_transport_loopback"
   ENVIRONMENT "TAVRO_EXPECT_WINDOWS_VERSION=6.1;TAVRO_WINE_EXCLUSIVE=1;TAVRO_WINE_TIMEOUT=150;TAVRO_WINE_LOCK_WAIT=240")
 
 add_test(NAME transport_windows8
@@ -21,5 +21,5 @@ add_test(NAME transport_windows8
           ${CMAKE_BINARY_DIR}/wine-windows8-prefix $<TARGET_FILE:transport_wine_test>
           --gtest_brief=1 --gtest_filter=WindowsVersionTest.*)
 set_tests_properties(transport_windows8 PROPERTIES
-  TIMEOUT 600
+  TIMEOUT 600 RESOURCE_LOCK tavro_transport_loopback
   ENVIRONMENT "TAVRO_EXPECT_WINDOWS_VERSION=6.2;TAVRO_WINE_TIMEOUT=150")
