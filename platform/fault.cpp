@@ -75,7 +75,9 @@ constexpr const char* kNames[] = {"GetModuleHandleA",
                                   "RIOReceive",
                                   "RIODequeueCompletion",
                                   "RIONotify",
-                                  "RIOCloseCompletionQueue"};
+                                  "RIOCloseCompletionQueue",
+                                  "RIODeregisterBuffer",
+                                  "getsockname"};
 static_assert(std::size(kNames) == static_cast<size_t>(Call::Count));
 
 }  // namespace

@@ -77,6 +77,8 @@ enum class Call : uint16_t {
   RIODequeueCompletion,
   RIONotify,
   RIOCloseCompletionQueue,
+  RIODeregisterBuffer,
+  getsockname,
   Count
 };
 

@@ -63,4 +63,29 @@ bool firstIpv4Address(const char* name, char* text, uint32_t size) noexcept;
 void shutdownBoth(Socket socket) noexcept;
 void closeSocket(Socket socket) noexcept;
 
+// ---- UDP ---------------------------------------------------------------------
+
+// WSASocketA(AF_INET, SOCK_DGRAM, IPPROTO_UDP, no protocol info, group 0) with
+// WSA_FLAG_REGISTERED_IO when `registeredIo`, else WSA_FLAG_OVERLAPPED. The
+// socket blocks; kInvalidSocket on failure.
+Socket openUdpSocket(bool registeredIo) noexcept;
+
+// bind; returns 0 or kSocketError.
+int32_t bindTo(Socket socket, const Ipv4Endpoint& local) noexcept;
+
+// getsockname: the address and port the socket is bound to. 0 or kSocketError.
+int32_t boundEndpoint(Socket socket, Ipv4Endpoint* out) noexcept;
+
+// As lookupNumericTcp, with SOCK_DGRAM and IPPROTO_UDP.
+int32_t lookupNumericUdp(const char* node, const char* service, Ipv4Endpoint* out) noexcept;
+
+// sendto(socket, data, length, 0, peer, 16): the count sent or kSocketError.
+int32_t sendDatagram(Socket socket, const void* data, int32_t length,
+                     const Ipv4Endpoint& peer) noexcept;
+
+// recvfrom(socket, buffer, length, 0, NULL, NULL): the datagram's length (cut
+// to `length`), or kSocketError. Blocks without a time-out. A datagram longer
+// than the buffer counts with the length received, not as an error.
+int32_t receiveDatagram(Socket socket, void* buffer, int32_t length) noexcept;
+
 }  // namespace tavro::platform

@@ -19,8 +19,17 @@ inline constexpr int32_t kTickReceiveBytes = 64;
 
 // UDP mode only, before the announcement: the data socket and, with
 // Registered I/O, the registration and queues. ASE_NotPresent leaves
-// errorText and the notification as the failed step says.
+// errorText and the notification as the failed step says, and nothing of the
+// attempt open. Where the system offers no Registered I/O after all (no
+// function table, or the buffer cannot be registered) the stream goes over
+// plain UDP instead. Anything an earlier stream left open is released first.
 asio::AsioError openDataSocket(driver::Vantrel& driver, uint32_t registerBytes) noexcept;
+
+// Start, once the streamer has accepted the format: one slice of the packet
+// buffer per datagram (datagramsPerBuffer of datagramSize bytes). False when
+// there is no memory for them. Replaces the slices of an earlier start.
+bool buildDatagramSlots(driver::Vantrel& driver) noexcept;
+void releaseDatagramSlots() noexcept;
 
 // UDP mode only, right before the streaming thread starts.
 void primeDataTransport(driver::Vantrel& driver) noexcept;
@@ -30,22 +39,31 @@ void primeDataTransport(driver::Vantrel& driver) noexcept;
 bool sendPacket(driver::Vantrel& driver) noexcept;
 
 // The streaming thread's receive: the byte count of the next message, 0 or
-// less when the stream is over. `buffer` holds kTickReceiveBytes.
+// less when the stream is over. `buffer` holds kTickReceiveBytes. With
+// Registered I/O the count is that of the tick slot (at most 32 bytes), and
+// 0 comes after 1000 ms without a tick, once stop has begun, or once a
+// packet could not be sent.
 int32_t receiveTick(driver::Vantrel& driver, void* buffer) noexcept;
 
+// From stop (or the end of a stream), on any thread: makes a tick receive
+// that is waiting return, and the next one return at once, without releasing
+// anything the streaming thread may still use. With Registered I/O it sets
+// the receive event; in plain UDP mode it sends the data socket an empty
+// datagram; in TCP mode the receive ends when the control connection closes.
+void wakeTickReceive() noexcept;
+
 // UDP mode, data socket open: the short datagram that tells the streamer the
-// stream is over, then a 100 ms pause.
+// stream is over, then a 100 ms pause. With Registered I/O it first takes
+// the send side from the streaming thread (which gives up a packet it is
+// still waiting on), so that the two never post at once.
 void sendStopSignal(driver::Vantrel& driver) noexcept;
 
-// Closes the data socket if open and, with Registered I/O, the queues.
+// Closes the data socket if open, the Registered I/O queues, the receive
+// event and the buffer registration (the packet buffer may be freed after
+// it). Also what a start that fails after openDataSocket calls. Only once
+// the streaming thread has ended: stop wakes it (wakeTickReceive) and joins
+// it first. The datagram slots stay; releaseDataTransport frees them too.
 void closeDataTransport(driver::Vantrel& driver) noexcept;
-
-// One slot per datagram of a packet; start builds them after the streamer
-// has accepted the format.
-bool buildDatagramSlots(driver::Vantrel& driver) noexcept;
-
-// From another thread: makes a tick receive under way return, so that the
-// streaming thread can see the stream is over. Releases nothing.
-void wakeTickReceive() noexcept;
+void closeDataTransportObjects() noexcept;
 
 }  // namespace tavro::stream

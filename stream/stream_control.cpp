@@ -1,5 +1,7 @@
 #include "stream/stream_control.h"
 
+#include "stream/data_transport.h"
+
 namespace tavro::stream {
 
 StreamState& streamState() noexcept {
@@ -8,10 +10,8 @@ StreamState& streamState() noexcept {
 }
 
 void releaseDataTransport() noexcept {
-  const platform::Socket taken = streamState().dataSocket.exchange(platform::kInvalidSocket);
-  if (taken == platform::kInvalidSocket) return;
-  platform::shutdownBoth(taken);
-  platform::closeSocket(taken);
+  closeDataTransportObjects();
+  releaseDatagramSlots();
 }
 
 }  // namespace tavro::stream

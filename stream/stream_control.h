@@ -6,6 +6,7 @@
 
 #include "platform/net.h"
 #include "platform/thread.h"
+#include "stream/transport_state.h"
 
 namespace tavro::driver {
 class Vantrel;
@@ -25,6 +26,7 @@ struct StreamState {
   platform::ThreadHandle hostThread = nullptr;
   uintptr_t hostAffinity = 0;
   uint32_t priorityClass = platform::kNormalPriorityClass;
+  DataTransportState transport;
 };
 
 StreamState& streamState() noexcept;
@@ -38,7 +40,8 @@ void endStream(driver::Vantrel& driver) noexcept;
 // calling thread itself (a host may stop from inside its buffer switch).
 void joinStreamThread() noexcept;
 
-// Closes the data socket if open and frees what the data transport holds.
+// Closes the data socket if open and frees everything the data transport
+// holds, the datagram slots included. Only once no streaming thread runs.
 void releaseDataTransport() noexcept;
 
 }  // namespace tavro::stream

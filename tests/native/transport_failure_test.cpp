@@ -1,0 +1,408 @@
+// Every way opening the data socket can fail, every way a packet can fail,
+// and what each leaves open: text, notification and the handles closed.
+#include <gmock/gmock.h>
+
+#include <thread>
+
+#include "driver/error_texts.h"
+#include "transport_fixture.h"
+
+namespace tavro::testing {
+namespace {
+
+using platform::Call;
+using platform::FaultPlan;
+using ::testing::ElementsAreArray;
+namespace errors = driver::errors;
+
+constexpr uint32_t kPacketBytes = 98304;
+constexpr uint32_t kDatagramSize = 49152;
+
+struct OpenCase {
+  const char* name;
+  bool registeredIo;  // the version allows Registered I/O
+  Call call;
+  FaultPlan plan;
+  asio::AsioError result;
+  const char* errorText;
+  std::vector<uintptr_t> codes;
+  bool dataOpen;  // afterwards
+  uint32_t socketsClosed;
+  uint32_t queuesClosed;
+  uint32_t deregistered;
+};
+
+void PrintTo(const OpenCase& c, std::ostream* out) { *out << c.name; }
+
+class OpenFailureTest : public TransportTest, public ::testing::WithParamInterface<OpenCase> {};
+
+TEST_P(OpenFailureTest, ReportsAndReleasesAsTheStepRequires) {
+  const OpenCase& c = GetParam();
+  if (c.registeredIo) {
+    TAVRO_SKIP_WITHOUT_RIO();
+  }
+  chooseVersion(6, c.registeredIo ? 2 : 1);
+  layout(kPacketBytes, kDatagramSize, control::kTransportUdp);
+  if (HasFatalFailure()) return;
+  platform::resetCallCounts();
+  {
+    platform::ScopedFault fault(c.call, c.plan);
+    EXPECT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes), c.result);
+  }
+  EXPECT_EQ(errorText(), c.errorText);
+  EXPECT_THAT(spy.codes(), ElementsAreArray(c.codes));
+  EXPECT_EQ(dataOpen(), c.dataOpen);
+  EXPECT_EQ(platform::callCount(Call::closesocket), c.socketsClosed);
+  EXPECT_EQ(platform::callCount(Call::RIOCloseCompletionQueue), c.queuesClosed);
+  EXPECT_EQ(platform::callCount(Call::RIODeregisterBuffer), c.deregistered);
+  // Every event made was closed, too.
+  const uint32_t eventsMade =
+      platform::callCount(Call::CreateEventA) - (c.call == Call::CreateEventA ? 1u : 0u);
+  EXPECT_EQ(platform::callCount(Call::CloseHandle), eventsMade);
+  if (c.result == asio::kAseOk) {
+    // Registered I/O could not be had: the stream goes over plain UDP.
+    EXPECT_FALSE(usesRio());
+    EXPECT_EQ(platform::callCount(Call::bind), 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, OpenFailureTest,
+                         ::testing::Values(OpenCase{"PlainSocket",
+                                                    false,
+                                                    Call::WSASocketA,
+                                                    {},
+                                                    asio::kAseNotPresent,
+                                                    "before",
+                                                    {20},
+                                                    false,
+                                                    0,
+                                                    0,
+                                                    0},
+                                           OpenCase{"PlainBind",
+                                                    false,
+                                                    Call::bind,
+                                                    {},
+                                                    asio::kAseNotPresent,
+                                                    errors::kCannotConnectData,
+                                                    {20},
+                                                    false,
+                                                    1,
+                                                    0,
+                                                    0},
+                                           OpenCase{"RioSocket",
+                                                    true,
+                                                    Call::WSASocketA,
+                                                    {},
+                                                    asio::kAseNotPresent,
+                                                    "before",
+                                                    {20},
+                                                    false,
+                                                    0,
+                                                    0,
+                                                    0},
+                                           OpenCase{"RioNoFunctionTable",
+                                                    true,
+                                                    Call::WSAIoctl,
+                                                    {},
+                                                    asio::kAseOk,
+                                                    "before",
+                                                    {},
+                                                    true,
+                                                    1,
+                                                    0,
+                                                    0},
+                                           OpenCase{"RioBufferNotRegistered",
+                                                    true,
+                                                    Call::RIORegisterBuffer,
+                                                    {},
+                                                    asio::kAseOk,
+                                                    "before",
+                                                    {},
+                                                    true,
+                                                    1,
+                                                    0,
+                                                    0},
+                                           OpenCase{"RioSendQueue",
+                                                    true,
+                                                    Call::RIOCreateCompletionQueue,
+                                                    {.times = 1},
+                                                    asio::kAseNotPresent,
+                                                    errors::kCannotConnectData,
+                                                    {20},
+                                                    false,
+                                                    1,
+                                                    1,
+                                                    1},
+                                           OpenCase{"RioReceiveQueue",
+                                                    true,
+                                                    Call::RIOCreateCompletionQueue,
+                                                    {.skip = 1},
+                                                    asio::kAseNotPresent,
+                                                    errors::kCannotConnectData,
+                                                    {20},
+                                                    false,
+                                                    1,
+                                                    1,
+                                                    1},
+                                           OpenCase{"RioEvent",
+                                                    true,
+                                                    Call::CreateEventA,
+                                                    {},
+                                                    asio::kAseNotPresent,
+                                                    errors::kCannotConnectData,
+                                                    {20},
+                                                    false,
+                                                    1,
+                                                    1,
+                                                    1},
+                                           OpenCase{"RioRequestQueue",
+                                                    true,
+                                                    Call::RIOCreateRequestQueue,
+                                                    {},
+                                                    asio::kAseNotPresent,
+                                                    errors::kCannotConnectData,
+                                                    {80},
+                                                    false,
+                                                    1,
+                                                    2,
+                                                    1},
+                                           OpenCase{"RioLookup",
+                                                    true,
+                                                    Call::getaddrinfo,
+                                                    {},
+                                                    asio::kAseNotPresent,
+                                                    errors::kCannotCreateSocket,
+                                                    {},
+                                                    false,
+                                                    1,
+                                                    2,
+                                                    1},
+                                           OpenCase{"RioConnect",
+                                                    true,
+                                                    Call::connect,
+                                                    {},
+                                                    asio::kAseNotPresent,
+                                                    errors::kCannotConnectData,
+                                                    {20},
+                                                    false,
+                                                    1,
+                                                    2,
+                                                    1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Which Windows version gets Registered I/O: 6.2 and 6.3 only.
+struct VersionCase {
+  const char* name;
+  uint32_t major;
+  uint32_t minor;
+  bool registeredIo;
+};
+
+class VersionChoiceTest : public TransportTest,
+                          public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(VersionChoiceTest, OnlyWindows8And81UseRegisteredIo) {
+  const VersionCase& c = GetParam();
+  if (c.registeredIo) {
+    TAVRO_SKIP_WITHOUT_RIO();
+  }
+  chooseVersion(c.major, c.minor);
+  layout(kPacketBytes, kDatagramSize, control::kTransportUdp);
+  if (HasFatalFailure()) return;
+  ASSERT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes), asio::kAseOk);
+  EXPECT_EQ(usesRio(), c.registeredIo);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VersionChoiceTest,
+                         ::testing::Values(VersionCase{"Vista", 6, 0, false},
+                                           VersionCase{"Windows7", 6, 1, false},
+                                           VersionCase{"Windows8", 6, 2, true},
+                                           VersionCase{"Windows81", 6, 3, true},
+                                           VersionCase{"Windows10", 10, 0, false},
+                                           VersionCase{"CallFails", 0, 0, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A stream set up as start leaves it, up to the first packets.
+class StreamingTest : public TransportTest {
+ protected:
+  void open(Transport transport) {
+    chooseVersion(6, transport == Transport::kRio ? 2 : 1);
+    layout(kPacketBytes, kDatagramSize,
+           transport == Transport::kTcp ? control::kTransportTcp : control::kTransportUdp);
+    if (HasFatalFailure()) return;
+    connectControl();
+    if (HasFatalFailure()) return;
+    if (transport != Transport::kTcp) {
+      ASSERT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes),
+                asio::kAseOk);
+    }
+    ASSERT_TRUE(stream::buildDatagramSlots(object()));
+    stream::primeDataTransport(object());
+  }
+  bool send() {
+    const bool sent = stream::sendPacket(object());
+    if (sent) ++object().packetsSent;
+    return sent;
+  }
+};
+
+struct SendCase {
+  const char* name;
+  Transport transport;
+  int packetsFirst;  // sent before the fault
+  Call call;
+  FaultPlan plan;
+  bool controlOpen;  // afterwards
+  bool dataOpen;
+};
+
+void PrintTo(const SendCase& c, std::ostream* out) { *out << c.name; }
+
+class SendFailureTest : public StreamingTest, public ::testing::WithParamInterface<SendCase> {};
+
+TEST_P(SendFailureTest, FailsAtOnceAndEndsTheStreamThroughItsReceive) {
+  const SendCase& c = GetParam();
+  if (c.transport == Transport::kRio) {
+    TAVRO_SKIP_WITHOUT_RIO();
+  }
+  open(c.transport);
+  if (HasFatalFailure()) return;
+  for (int i = 0; i < c.packetsFirst; ++i) ASSERT_TRUE(send());
+  {
+    platform::ScopedFault fault(c.call, c.plan);
+    EXPECT_FALSE(send());
+  }
+  EXPECT_EQ(controlOpen(), c.controlOpen);
+  EXPECT_EQ(dataOpen(), c.dataOpen);
+  if (c.transport == Transport::kRio) {
+    // Nothing more goes out, the next tick wait reports the end at once, and
+    // stop has nothing to send on the failed queue.
+    EXPECT_FALSE(send());
+    uint8_t buffer[stream::kTickReceiveBytes];
+    const uint32_t waits = platform::callCount(Call::WaitForSingleObject);
+    EXPECT_EQ(stream::receiveTick(object(), buffer), 0);
+    EXPECT_EQ(platform::callCount(Call::WaitForSingleObject), waits);
+    const uint32_t sends = platform::callCount(Call::RIOSend);
+    stream::sendStopSignal(object());
+    EXPECT_EQ(platform::callCount(Call::RIOSend), sends);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SendFailureTest,
+    ::testing::Values(
+        SendCase{"TcpSend", Transport::kTcp, 1, Call::send, {}, false, false},
+        SendCase{"PlainSendto", Transport::kPlainUdp, 1, Call::sendto, {}, false, true},
+        SendCase{"RioFirstPacketSend", Transport::kRio, 0, Call::RIOSend, {.skip = 1}, false, true},
+        SendCase{"RioLaterPacketSend", Transport::kRio, 1, Call::RIOSend, {}, false, true},
+        SendCase{
+            "RioCorruptQueue", Transport::kRio, 1, Call::RIODequeueCompletion, {}, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StreamingTest, ALaterPacketGivesUpOnAClosedSendQueue) {
+  TAVRO_SKIP_WITHOUT_RIO();
+  open(Transport::kRio);
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(send());
+  stream::DataTransportState& transport = stream::streamState().transport;
+  platform::rioCloseCompletionQueue(transport.rioTable, transport.sendCompletionQueue);
+  EXPECT_FALSE(send());
+  EXPECT_FALSE(controlOpen());
+}
+
+TEST_F(StreamingTest, ALaterPacketWaitingOnItsCompletionsGivesUpWhenStopBegins) {
+  TAVRO_SKIP_WITHOUT_RIO();
+  open(Transport::kRio);
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(send());
+  // Completions never come: the poll would spin for ever.
+  platform::ScopedFault empty(Call::RIODequeueCompletion, {.value = 1});
+  bool sent = true;
+  std::thread streaming([&] { sent = send(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  stream::wakeTickReceive();
+  streaming.join();
+  EXPECT_FALSE(sent);
+  // Giving up for stop is no failure of the connection.
+  EXPECT_TRUE(controlOpen());
+}
+
+// A streaming thread blocked in its receive is woken without anything being
+// released under it; its next receive returns at once.
+class WakeTest : public StreamingTest, public ::testing::WithParamInterface<Transport> {};
+
+TEST_P(WakeTest, WakesABlockedTickReceive) {
+  if (GetParam() == Transport::kRio) {
+    TAVRO_SKIP_WITHOUT_RIO();
+  }
+  open(GetParam());
+  if (HasFatalFailure()) return;
+  int32_t received = 1;
+  std::thread streaming([&] {
+    uint8_t buffer[stream::kTickReceiveBytes];
+    received = stream::receiveTick(object(), buffer);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const uint32_t closes = platform::callCount(Call::closesocket);
+  stream::wakeTickReceive();
+  streaming.join();
+  EXPECT_LE(received, 0);
+  EXPECT_EQ(platform::callCount(Call::closesocket), closes);
+  EXPECT_TRUE(dataOpen());
+  uint8_t buffer[stream::kTickReceiveBytes];
+  EXPECT_LE(stream::receiveTick(object(), buffer), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WakeTest, ::testing::Values(Transport::kPlainUdp, Transport::kRio),
+                         [](const auto& info) { return std::string(transportName(info.param)); });
+
+TEST_F(StreamingTest, ATickWaitWithRegisteredIoEndsAfterOneSecondWithoutATick) {
+  TAVRO_SKIP_WITHOUT_RIO();
+  open(Transport::kRio);
+  if (HasFatalFailure()) return;
+  uint8_t buffer[stream::kTickReceiveBytes];
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(stream::receiveTick(object(), buffer), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(900));
+  {
+    platform::ScopedFault failed(Call::WaitForSingleObject);
+    EXPECT_EQ(stream::receiveTick(object(), buffer), 0);
+  }
+}
+
+// Closing is safe once the thread has ended, closes everything once, and a
+// new start releases what an earlier one left open.
+class LifecycleTest : public StreamingTest, public ::testing::WithParamInterface<Transport> {};
+
+TEST_P(LifecycleTest, ClosesEverythingExactlyOnce) {
+  if (GetParam() == Transport::kRio) {
+    TAVRO_SKIP_WITHOUT_RIO();
+  }
+  open(GetParam());
+  if (HasFatalFailure()) return;
+  const uint32_t queues = GetParam() == Transport::kRio ? 2 : 0;
+  const uint32_t registrations = GetParam() == Transport::kRio ? 1 : 0;
+  platform::resetCallCounts();
+  ASSERT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes), asio::kAseOk);
+  EXPECT_EQ(platform::callCount(Call::closesocket), 1u);
+  EXPECT_EQ(platform::callCount(Call::RIOCloseCompletionQueue), queues);
+  EXPECT_EQ(platform::callCount(Call::RIODeregisterBuffer), registrations);
+
+  platform::resetCallCounts();
+  stream::closeDataTransport(object());
+  stream::closeDataTransport(object());
+  stream::releaseDataTransport();
+  EXPECT_FALSE(dataOpen());
+  EXPECT_EQ(platform::callCount(Call::shutdown), 1u);
+  EXPECT_EQ(platform::callCount(Call::closesocket), 1u);
+  EXPECT_EQ(platform::callCount(Call::RIOCloseCompletionQueue), queues);
+  EXPECT_EQ(platform::callCount(Call::RIODeregisterBuffer), registrations);
+  EXPECT_EQ(platform::callCount(Call::CloseHandle), registrations);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LifecycleTest,
+                         ::testing::Values(Transport::kPlainUdp, Transport::kRio),
+                         [](const auto& info) { return std::string(transportName(info.param)); });
+
+}  // namespace
+}  // namespace tavro::testing

@@ -1,0 +1,135 @@
+#pragma once
+// A driver object with the fields start fixes for a stream, a receiving peer
+// on the streamer's address of the test's own, and the Windows version the
+// transport is to see. Each test releases what it opened.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "driver/notification.h"
+#include "platform/desktop.h"
+#include "platform/fault.h"
+#include "platform/memory.h"
+#include "platform/rio.h"
+#include "platform/version.h"
+#include "stream/data_transport.h"
+#include "stream/ipv4_text.h"
+#include "stream/stream_control.h"
+#include "support/data_peer.h"
+#include "support/loopback_address.h"
+#include "support/notification_spy.h"
+#include "support/open_driver.h"
+
+namespace tavro::testing {
+
+inline constexpr uint16_t kStreamerPort = 48168;
+
+enum class Transport { kTcp, kPlainUdp, kRio, kRioUnavailable };
+
+inline const char* transportName(Transport transport) {
+  switch (transport) {
+    case Transport::kTcp:
+      return "Tcp";
+    case Transport::kPlainUdp:
+      return "PlainUdp";
+    case Transport::kRio:
+      return "RegisteredIo";
+    case Transport::kRioUnavailable:
+      return "RegisteredIoUnavailable";
+  }
+  return "?";
+}
+
+class TransportTest : public OpenDriverTest {
+ protected:
+  void SetUp() override {
+    OpenDriverTest::SetUp();
+    if (HasFatalFailure()) return;
+    // Wine numbers the processes of each prefix from the same start, so a
+    // program in another prefix may hold this process's first addresses.
+    std::string error;
+    bool started = false;
+    for (int attempt = 0; attempt < 64 && !started; ++attempt) {
+      address = uniqueLoopbackAddress();
+      started = peer.start(address, kStreamerPort, &error);
+    }
+    ASSERT_TRUE(started) << error;
+    driver::Vantrel& d = object();
+    d.hostName = address;
+    d.portText = "48168";
+    d.localAddressText = address;
+    d.notifyMessage = platform::registerWindowMessage(driver::kNotificationMessageName);
+    d.setErrorText("before");
+  }
+
+  void TearDown() override {
+    stream::closeDataTransport(object());
+    stream::releaseDatagramSlots();
+    platform::freePages(object().packetBuffer);
+    object().packetBuffer = nullptr;
+    OpenDriverTest::TearDown();
+  }
+
+  // What start fixes before it opens the data socket.
+  void layout(uint32_t packetBytes, uint32_t datagramSize, uint32_t transportMode) {
+    driver::Vantrel& d = object();
+    d.settings.transportMode = transportMode;
+    d.datagramSize = datagramSize;
+    d.datagramsPerBuffer = packetBytes / datagramSize;
+    d.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);
+    d.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
+    d.packetsSent = 0;
+    ASSERT_NE(d.packetBuffer, nullptr);
+  }
+
+  void chooseVersion(uint32_t major, uint32_t minor) {
+    version.emplace(platform::Call::GetVersionExA,
+                    platform::FaultPlan{.value = platform::versionFaultValue(major, minor)});
+  }
+
+  // Whether this machine lets the io_uring engine run at all.
+  static bool rioAvailable() {
+    static const bool available = [] {
+      platform::netStartup();
+      const platform::Socket socket = platform::openUdpSocket(true);
+      platform::RioTable table;
+      const bool loaded =
+          socket != platform::kInvalidSocket && platform::rioLoadTable(socket, &table);
+      if (socket != platform::kInvalidSocket) platform::closeSocket(socket);
+      platform::netCleanup();
+      return loaded;
+    }();
+    return available;
+  }
+
+  // The control connection, connected to the peer, as TCP mode uses it.
+  void connectControl() {
+    const platform::Socket socket = platform::openTcpSocket();
+    ASSERT_NE(socket, platform::kInvalidSocket);
+    ASSERT_EQ(platform::connectTo(socket, stream::ipv4Endpoint(address, "48168")), 0);
+    control::controlSocket().store(socket);
+    ASSERT_TRUE(peer.acceptConnection(std::chrono::seconds(5)));
+  }
+
+  uint8_t* packet() { return static_cast<uint8_t*>(object().packetBuffer); }
+  static bool dataOpen() {
+    return stream::streamState().dataSocket.load() != platform::kInvalidSocket;
+  }
+  static bool usesRio() { return stream::streamState().transport.useRio.load(); }
+  static bool controlOpen() { return control::controlSocket().load() != platform::kInvalidSocket; }
+  std::string errorText() { return object().errorText; }
+
+  std::string address;
+  NotificationSpy spy;
+  DataPeer peer;
+  std::optional<platform::ScopedFault> version;
+};
+
+#define TAVRO_SKIP_WITHOUT_RIO()                                                   \
+  if (!rioAvailable()) {                                                           \
+    GTEST_SKIP() << "this kernel refuses io_uring to the process, so there is no " \
+                    "Registered I/O engine to test";                               \
+  }
+
+}  // namespace tavro::testing
