@@ -1,5 +1,6 @@
 #include "stream/packing.h"
 
+#include <atomic>
 #include <initializer_list>
 
 #include "driver/dsd_rates.h"
@@ -62,11 +63,34 @@ PackPath fastestOf(uint32_t mask) noexcept {
   return PackPath::Scalar;
 }
 
-// Decided while the module loads, so the streaming thread only reads them.
-const uint32_t kAvailablePaths = detectPaths();
-const PackPath kBestPath = fastestOf(kAvailablePaths);
-const PackFunction kBestFunction = functionFor(kBestPath);
+constexpr uint32_t kKnown = 1u << 31;
 
+// Constant-initialized, so that a caller from another file's static
+// initializer finds them valid; filled on first use and again harmlessly if
+// two threads race there, since both find the same answer.
+std::atomic<uint32_t> availablePaths{0};
+std::atomic<PackFunction> bestFunction{nullptr};
+
+uint32_t available() noexcept {
+  uint32_t mask = availablePaths.load(std::memory_order_relaxed);
+  if ((mask & kKnown) == 0) {
+    mask = detectPaths() | kKnown;
+    availablePaths.store(mask, std::memory_order_relaxed);
+  }
+  return mask;
+}
+
+PackFunction best() noexcept {
+  PackFunction function = bestFunction.load(std::memory_order_relaxed);
+  if (function == nullptr) {
+    function = functionFor(fastestOf(available()));
+    bestFunction.store(function, std::memory_order_relaxed);
+  }
+  return function;
+}
+
+// Asked while the module loads, so the streaming thread only reads.
+[[maybe_unused]] const PackFunction kAskedAtLoad = best();
 }  // namespace
 
 WireLayout wireLayout(int32_t wireBits, double sampleRate) noexcept {
@@ -108,12 +132,12 @@ const char* pathName(PackPath path) noexcept {
 }
 
 bool pathAvailable(PackPath path) noexcept {
-  return path < PackPath::Count && (kAvailablePaths & (1u << static_cast<int>(path))) != 0;
+  return path < PackPath::Count && (available() & (1u << static_cast<int>(path))) != 0;
 }
 
-PackPath bestPath() noexcept { return kBestPath; }
+PackPath bestPath() noexcept { return fastestOf(available()); }
 
-void pack(const PackJob& job, uint8_t* out) noexcept { kBestFunction(job, out); }
+void pack(const PackJob& job, uint8_t* out) noexcept { best()(job, out); }
 
 void packWith(PackPath path, const PackJob& job, uint8_t* out) noexcept {
   functionFor(pathAvailable(path) ? path : PackPath::Scalar)(job, out);

@@ -65,7 +65,8 @@ enum class PackPath : uint8_t { Scalar, Sse2, Ssse3, Avx2, Count };
 const char* pathName(PackPath path) noexcept;
 // Whether this processor (and this build) can run `path`.
 bool pathAvailable(PackPath path) noexcept;
-// The fastest available path, chosen once when the module loads.
+// The fastest available path; the processor is asked once, when the module
+// loads (or at the first call before that).
 PackPath bestPath() noexcept;
 
 // Writes exactly frames x bytesPerFrame(layout) bytes to `out`, reads exactly

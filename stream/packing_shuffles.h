@@ -22,18 +22,23 @@ inline constexpr FrameByte kDopFrame[12] = {{0, 1}, {0, 0}, {-1, 0}, {1, 1}, {1,
                                             {0, 3}, {0, 2}, {-1, 1}, {1, 3}, {1, 2}, {-1, 1}};
 inline constexpr uint8_t kDopMarkers[2] = {0x05, 0xFA};
 
-// Output bytes [16 * block, 16 * block + 16) of a four-frame group, taken from
-// `channel`'s four words.
+// Output bytes [16 * block, 16 * block + 16) of a group of `groupFrames`
+// frames, taken from `channel`'s four words starting at the group's word
+// `firstWord`. A byte whose word is not among those four stops the build.
 template <std::size_t N>
-constexpr ShuffleTable shuffleFor(const FrameByte (&frame)[N], int channel, int block) {
+constexpr ShuffleTable shuffleFor(const FrameByte (&frame)[N], int channel, int block,
+                                  int groupFrames = 4, int firstWord = 0) {
   ShuffleTable table{};
   for (int j = 0; j < 16; ++j) {
     const int position = 16 * block + j;
-    const int f = position / static_cast<int>(N);
+    const int word = position / static_cast<int>(N) - firstWord;
     const FrameByte& source = frame[position % static_cast<int>(N)];
-    const bool inGroup = f < 4;
-    table[j] =
-        static_cast<int8_t>(inGroup && source.channel == channel ? 4 * f + source.byte : -128);
+    if (source.channel != channel || position >= groupFrames * static_cast<int>(N)) {
+      table[j] = -128;
+      continue;
+    }
+    if (word < 0 || word > 3) throw "the block needs a word outside the four loaded";
+    table[j] = static_cast<int8_t>(4 * word + source.byte);
   }
   return table;
 }
@@ -42,7 +47,7 @@ constexpr ShuffleTable shuffleFor(const FrameByte (&frame)[N], int channel, int 
 constexpr ShuffleTable dopMarkerBlock(int block) {
   ShuffleTable table{};
   for (int j = 0; j < 16; ++j) {
-    const FrameByte& source = kDopFrame[(16 * block + j) % 12];
+    const FrameByte& source = kDopFrame[(16 * block + j) % 12];  // the same in every frame
     table[j] = static_cast<int8_t>(source.channel < 0 ? kDopMarkers[source.byte] : 0);
   }
   return table;

@@ -29,30 +29,37 @@ TAVRO_SSE2 inline void store4x12(uint8_t* out, __m128i a, __m128i b, __m128i c,
   _mm_storeu_si128(o + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
 }
 
+// Each frame is one dword, the left sample's upper half below the right
+// one's: no shuffle at all.
+template <bool kAdjust>
 TAVRO_SSE2 uint32_t pack16(const PackJob& job, uint8_t* out) noexcept {
-  // The shift to the upper half joins the level shift; a count past 31
-  // fills with the sign, as shifting twice would.
-  const VectorAdjust adjust = vectorAdjust(job.adjust, 16);
+  const uint32_t* const left = job.left;
+  const uint32_t* const right = job.right;
+  const uint32_t frames = job.frames;
+  const VectorAdjust adjust = vectorAdjust(job.adjust);
+  const __m128i upper = _mm_set1_epi32(static_cast<int>(0xFFFF0000u));
   const bool aligned = isAligned16(out);
   uint32_t i = 0;
-  for (; i + 4 <= job.frames; i += 4, out += 16) {
-    const __m128i l = load4(job.left + i);
-    const __m128i r = load4(job.right + i);
-    const __m128i first = applyAdjust(_mm_unpacklo_epi32(l, r), adjust);
-    const __m128i second = applyAdjust(_mm_unpackhi_epi32(l, r), adjust);
-    storeBlock(out, _mm_packs_epi32(first, second), aligned);
+  for (; i + 4 <= frames; i += 4, out += 16) {
+    const __m128i l = applyAdjust<kAdjust>(load4(left + i), adjust);
+    const __m128i r = applyAdjust<kAdjust>(load4(right + i), adjust);
+    storeBlock(out, _mm_or_si128(_mm_srli_epi32(l, 16), _mm_and_si128(r, upper)), aligned);
   }
   finishBlocks(aligned);
   return i;
 }
 
+template <bool kAdjust>
 TAVRO_SSE2 uint32_t pack32(const PackJob& job, uint8_t* out) noexcept {
-  const VectorAdjust adjust = vectorAdjust(job.adjust, 0);
+  const uint32_t* const left = job.left;
+  const uint32_t* const right = job.right;
+  const uint32_t frames = job.frames;
+  const VectorAdjust adjust = vectorAdjust(job.adjust);
   const bool aligned = isAligned16(out);
   uint32_t i = 0;
-  for (; i + 4 <= job.frames; i += 4, out += 32) {
-    const __m128i l = applyAdjust(load4(job.left + i), adjust);
-    const __m128i r = applyAdjust(load4(job.right + i), adjust);
+  for (; i + 4 <= frames; i += 4, out += 32) {
+    const __m128i l = applyAdjust<kAdjust>(load4(left + i), adjust);
+    const __m128i r = applyAdjust<kAdjust>(load4(right + i), adjust);
     storeBlock(out, _mm_unpacklo_epi32(l, r), aligned);
     storeBlock(out + 16, _mm_unpackhi_epi32(l, r), aligned);
   }
@@ -60,12 +67,16 @@ TAVRO_SSE2 uint32_t pack32(const PackJob& job, uint8_t* out) noexcept {
   return i;
 }
 
+template <bool kAdjust>
 TAVRO_SSE2 uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
-  const VectorAdjust adjust = vectorAdjust(job.adjust, 0);
+  const uint32_t* const left = job.left;
+  const uint32_t* const right = job.right;
+  const uint32_t frames = job.frames;
+  const VectorAdjust adjust = vectorAdjust(job.adjust);
   uint32_t i = 0;
-  for (; i + 4 <= job.frames; i += 4, out += 24) {
-    const __m128i l = applyAdjust(load4(job.left + i), adjust);
-    const __m128i r = applyAdjust(load4(job.right + i), adjust);
+  for (; i + 4 <= frames; i += 4, out += 24) {
+    const __m128i l = applyAdjust<kAdjust>(load4(left + i), adjust);
+    const __m128i r = applyAdjust<kAdjust>(load4(right + i), adjust);
     const __m128i first = pack3of4(_mm_srli_epi32(_mm_unpacklo_epi32(l, r), 8));
     const __m128i second = pack3of4(_mm_srli_epi32(_mm_unpackhi_epi32(l, r), 8));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
@@ -92,11 +103,14 @@ TAVRO_SSE2 inline void dopSamples(__m128i pairs, __m128i markers, __m128i& first
 }
 
 TAVRO_SSE2 uint32_t packDop(const PackJob& job, uint8_t* out) noexcept {
+  const uint32_t* const left = job.left;
+  const uint32_t* const right = job.right;
+  const uint32_t frames = job.frames;
   const __m128i markers = _mm_setr_epi16(0x05, 0x05, 0xFA, 0xFA, 0x05, 0x05, 0xFA, 0xFA);
   uint32_t i = 0;
-  for (; i + 4 <= job.frames; i += 4, out += 48) {
-    const __m128i l = swapPairs(load4(job.left + i));
-    const __m128i r = swapPairs(load4(job.right + i));
+  for (; i + 4 <= frames; i += 4, out += 48) {
+    const __m128i l = swapPairs(load4(left + i));
+    const __m128i r = swapPairs(load4(right + i));
     __m128i f0, f1, f2, f3;
     dopSamples(_mm_unpacklo_epi32(l, r), markers, f0, f1);
     dopSamples(_mm_unpackhi_epi32(l, r), markers, f2, f3);
@@ -105,23 +119,29 @@ TAVRO_SSE2 uint32_t packDop(const PackJob& job, uint8_t* out) noexcept {
   return i;
 }
 
+template <bool kAdjust>
+TAVRO_SSE2 uint32_t packPcm(const PackJob& job, uint8_t* out) noexcept {
+  switch (job.layout) {
+    case WireLayout::Pcm16:
+      return pack16<kAdjust>(job, out);
+    case WireLayout::Pcm24:
+      return pack24<kAdjust>(job, out);
+    case WireLayout::Pcm32:
+      return pack32<kAdjust>(job, out);
+    case WireLayout::Dop:
+      break;
+  }
+  return 0;
+}
+
 }  // namespace
 
 TAVRO_ALIGN_STACK void packSse2(const PackJob& job, uint8_t* out) noexcept {
   uint32_t done = 0;
-  switch (job.layout) {
-    case WireLayout::Pcm16:
-      done = pack16(job, out);
-      break;
-    case WireLayout::Pcm24:
-      done = pack24(job, out);
-      break;
-    case WireLayout::Pcm32:
-      done = pack32(job, out);
-      break;
-    case WireLayout::Dop:
-      done = packDop(job, out);
-      break;
+  if (job.layout == WireLayout::Dop) {
+    done = packDop(job, out);
+  } else {
+    done = adjusts(job.adjust) ? packPcm<true>(job, out) : packPcm<false>(job, out);
   }
   packScalarFrom(job, done, out);
 }

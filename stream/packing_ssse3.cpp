@@ -29,12 +29,16 @@ TAVRO_SSSE3 inline __m128i block(__m128i l, __m128i r, const ShuffleTable& fromL
   return _mm_or_si128(_mm_shuffle_epi8(l, table(fromLeft)), _mm_shuffle_epi8(r, table(fromRight)));
 }
 
+template <bool kAdjust>
 TAVRO_SSSE3 uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
-  const VectorAdjust adjust = vectorAdjust(job.adjust, 0);
+  const uint32_t* const left = job.left;
+  const uint32_t* const right = job.right;
+  const uint32_t frames = job.frames;
+  const VectorAdjust adjust = vectorAdjust(job.adjust);
   uint32_t i = 0;
-  for (; i + 4 <= job.frames; i += 4, out += 24) {
-    const __m128i l = applyAdjust(load4(job.left + i), adjust);
-    const __m128i r = applyAdjust(load4(job.right + i), adjust);
+  for (; i + 4 <= frames; i += 4, out += 24) {
+    const __m128i l = applyAdjust<kAdjust>(load4(left + i), adjust);
+    const __m128i r = applyAdjust<kAdjust>(load4(right + i), adjust);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block(l, r, kPcm24[0][0], kPcm24[1][0]));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), block(l, r, kPcm24[0][1], kPcm24[1][1]));
   }
@@ -42,10 +46,13 @@ TAVRO_SSSE3 uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
 }
 
 TAVRO_SSSE3 uint32_t packDop(const PackJob& job, uint8_t* out) noexcept {
+  const uint32_t* const left = job.left;
+  const uint32_t* const right = job.right;
+  const uint32_t frames = job.frames;
   uint32_t i = 0;
-  for (; i + 4 <= job.frames; i += 4, out += 48) {
-    const __m128i l = load4(job.left + i);
-    const __m128i r = load4(job.right + i);
+  for (; i + 4 <= frames; i += 4, out += 48) {
+    const __m128i l = load4(left + i);
+    const __m128i r = load4(right + i);
     auto* o = reinterpret_cast<__m128i*>(out);
     for (int b = 0; b < 3; ++b) {
       _mm_storeu_si128(
@@ -61,7 +68,7 @@ TAVRO_ALIGN_STACK void packSsse3(const PackJob& job, uint8_t* out) noexcept {
   uint32_t done = 0;
   switch (job.layout) {
     case WireLayout::Pcm24:
-      done = pack24(job, out);
+      done = adjusts(job.adjust) ? pack24<true>(job, out) : pack24<false>(job, out);
       break;
     case WireLayout::Dop:
       done = packDop(job, out);

@@ -12,23 +12,33 @@
 #define TAVRO_PACKING_STREAM_STORES 0
 #endif
 
+// The loops copy the job's pointers and count into locals first: their byte
+// stores may alias anything, so fields read through `job` would be reloaded on
+// every step.
+
 namespace tavro::stream::paths {
 
-// Negation as (v ^ m) - m with m all ones or zero, then the arithmetic shift:
-// the same two steps for every group, whether or not they change anything.
+// Negation as (v ^ m) - m with m all ones or zero, then the arithmetic shift.
 struct VectorAdjust {
   __m128i negate;
   __m128i count;
 };
 
-__attribute__((target("sse2"))) inline VectorAdjust vectorAdjust(const PcmAdjust& adjust,
-                                                                 uint32_t extraShift) noexcept {
-  return {_mm_set1_epi32(adjust.invert ? -1 : 0),
-          _mm_cvtsi32_si128(static_cast<int>((adjust.shift & 31u) + extraShift))};
+inline bool adjusts(const PcmAdjust& adjust) noexcept {
+  return (adjust.shift & 31u) != 0 || adjust.invert;
 }
 
+__attribute__((target("sse2"))) inline VectorAdjust vectorAdjust(const PcmAdjust& adjust) noexcept {
+  return {_mm_set1_epi32(adjust.invert ? -1 : 0),
+          _mm_cvtsi32_si128(static_cast<int>(adjust.shift & 31u))};
+}
+
+// Every loop comes in two versions, so that the common case of no
+// adjustment costs nothing per step.
+template <bool kAdjust>
 __attribute__((target("sse2"))) inline __m128i applyAdjust(__m128i v,
                                                            const VectorAdjust& a) noexcept {
+  if (!kAdjust) return v;
   return _mm_sra_epi32(_mm_sub_epi32(_mm_xor_si128(v, a.negate), a.negate), a.count);
 }
 
