@@ -24,6 +24,8 @@ bool processorHas(PackPath path) noexcept {
       return __builtin_cpu_supports("ssse3");
     case PackPath::Avx2:
       return __builtin_cpu_supports("avx2");
+    case PackPath::Avx512:
+      return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
     case PackPath::Count:
       break;
   }
@@ -42,6 +44,8 @@ PackFunction functionFor(PackPath path) noexcept {
       return &paths::packSsse3;
     case PackPath::Avx2:
       return &paths::packAvx2;
+    case PackPath::Avx512:
+      return &paths::packAvx512;
 #endif
     default:
       return &paths::packScalar;
@@ -57,7 +61,7 @@ uint32_t detectPaths() noexcept {
 }
 
 PackPath fastestOf(uint32_t mask) noexcept {
-  for (PackPath path : {PackPath::Avx2, PackPath::Ssse3, PackPath::Sse2}) {
+  for (PackPath path : {PackPath::Avx512, PackPath::Avx2, PackPath::Ssse3, PackPath::Sse2}) {
     if ((mask & (1u << static_cast<int>(path))) != 0) return path;
   }
   return PackPath::Scalar;
@@ -125,6 +129,8 @@ const char* pathName(PackPath path) noexcept {
       return "ssse3";
     case PackPath::Avx2:
       return "avx2";
+    case PackPath::Avx512:
+      return "avx512";
     case PackPath::Count:
       break;
   }

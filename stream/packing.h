@@ -60,7 +60,8 @@ struct PackJob {
 };
 
 // Ways to run the same packing; every one writes the same bytes.
-enum class PackPath : uint8_t { Scalar, Sse2, Ssse3, Avx2, Count };
+// Avx512 needs AVX-512 BW and VBMI.
+enum class PackPath : uint8_t { Scalar, Sse2, Ssse3, Avx2, Avx512, Count };
 
 const char* pathName(PackPath path) noexcept;
 // Whether this processor (and this build) can run `path`.

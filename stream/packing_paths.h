@@ -20,6 +20,7 @@ void packScalar(const PackJob& job, uint8_t* out) noexcept;
 void packSse2(const PackJob& job, uint8_t* out) noexcept;
 void packSsse3(const PackJob& job, uint8_t* out) noexcept;
 void packAvx2(const PackJob& job, uint8_t* out) noexcept;
+void packAvx512(const PackJob& job, uint8_t* out) noexcept;
 #endif
 
 // Packs frames [first, job.frames) of `job` to `out`, which points at frame 0's
