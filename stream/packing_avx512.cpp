@@ -89,6 +89,20 @@ TAVRO_AVX512 inline __m512i table(const PermuteTable& t) noexcept {
 
 TAVRO_AVX512 inline void store64(uint8_t* at, __m512i v) noexcept { _mm512_storeu_si512(at, v); }
 
+// The 16- and 32-bit steps write whole 64-byte blocks, so they stay aligned
+// when the packet starts aligned.
+TAVRO_AVX512 inline void storeBlock64(uint8_t* at, __m512i v, bool aligned) noexcept {
+  if (TAVRO_PACKING_STREAM_STORES && aligned) {
+    _mm512_stream_si512(reinterpret_cast<__m512i*>(at), v);
+  } else {
+    _mm512_storeu_si512(at, v);
+  }
+}
+
+inline bool isAligned64(const uint8_t* out) noexcept {
+  return (reinterpret_cast<uintptr_t>(out) & 63u) == 0;
+}
+
 template <bool kAdjust>
 TAVRO_AVX512 uint32_t pack16(const PackJob& job, uint8_t* out) noexcept {
   const uint32_t* const left = job.left;
@@ -96,13 +110,15 @@ TAVRO_AVX512 uint32_t pack16(const PackJob& job, uint8_t* out) noexcept {
   const uint32_t frames = job.frames;
   const ZmmAdjust adjust = zmmAdjust(job.adjust);
   const __m512i upper = _mm512_set1_epi32(static_cast<int>(0xFFFF0000u));
+  const bool aligned = isAligned64(out);
   uint32_t i = 0;
   for (; i + 16 <= frames; i += 16, out += 64) {
     const __m512i l = applyZmm<kAdjust>(load16(left + i), adjust);
     const __m512i r = applyZmm<kAdjust>(load16(right + i), adjust);
     // (l >> 16) | (r & upper) in one ternary-logic step: A|(B&C) is 0xF8.
-    store64(out, _mm512_ternarylogic_epi32(_mm512_srli_epi32(l, 16), r, upper, 0xF8));
+    storeBlock64(out, _mm512_ternarylogic_epi32(_mm512_srli_epi32(l, 16), r, upper, 0xF8), aligned);
   }
+  if (TAVRO_PACKING_STREAM_STORES && aligned) _mm_sfence();
   return i;
 }
 
@@ -116,13 +132,16 @@ TAVRO_AVX512 uint32_t pack32(const PackJob& job, uint8_t* out) noexcept {
   const __m512i first = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
   const __m512i second =
       _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+  const bool aligned = isAligned64(out);
   uint32_t i = 0;
   for (; i + 16 <= frames; i += 16, out += 128) {
     const __m512i l = load16(left + i);
     const __m512i r = load16(right + i);
-    store64(out, applyZmm<kAdjust>(_mm512_permutex2var_epi32(l, first, r), adjust));
-    store64(out + 64, applyZmm<kAdjust>(_mm512_permutex2var_epi32(l, second, r), adjust));
+    storeBlock64(out, applyZmm<kAdjust>(_mm512_permutex2var_epi32(l, first, r), adjust), aligned);
+    storeBlock64(out + 64, applyZmm<kAdjust>(_mm512_permutex2var_epi32(l, second, r), adjust),
+                 aligned);
   }
+  if (TAVRO_PACKING_STREAM_STORES && aligned) _mm_sfence();
   return i;
 }
 

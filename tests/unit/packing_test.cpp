@@ -174,6 +174,9 @@ TEST(PackingTest, MostNegativeSampleInEveryLayoutShiftAndPolarity) {
 }
 
 TEST(PackingTest, EveryPathMatchesTheScalarPathOnRandomWords) {
+  std::string tried;
+  for (PackPath path : availablePaths()) tried += std::string(pathName(path)) + " ";
+  RecordProperty("paths", tried);  // in --gtest_output, to see what this processor ran
   std::mt19937 random(20240611);
   const uint32_t special[] = {0, 1, 0xFFFFFFFF, kMostNegative, 0x7FFFFFFF, 0x00800000, 0xFF7FFFFF};
   for (uint32_t frames : {0u, 1u, 3u, 4u, 7u, 8u, 12u, 67u, 1024u}) {
