@@ -1,8 +1,9 @@
-// Eight or sixteen frames per step in 256-bit registers. AVX2 shuffles stay
-// inside each 128-bit lane, and crossing lanes costs the same scarce shuffle
-// unit, so each lane is loaded straight from the words its output bytes need
-// (a 128-bit load into either lane is nearly free) and no step moves data
-// between lanes. Whatever is left below one step goes the SSSE3/SSE2 way.
+// Eight or sixteen frames per step in 256-bit registers. AVX2 byte shuffles
+// stay inside each 128-bit lane, and moving data between lanes costs the same
+// scarce shuffle unit, so the 24-bit and DSD-over-PCM steps load each lane
+// straight from the words its output bytes need (a 128-bit load into either
+// lane costs no shuffle). Whatever is left below one step goes the SSSE3/SSE2
+// way.
 #include "stream/packing_shuffles.h"
 #include "stream/packing_x86.h"
 
@@ -68,7 +69,7 @@ TAVRO_AVX2 inline __m256i table(const WideTable& t) noexcept {
 }
 
 // A step's output is three 32-byte blocks, six lanes; lane g is shuffled
-// from the four words at kStart[g] of each channel.
+// from the four words at start[g] of each channel.
 template <std::size_t N, int kGroup>
 struct LanePlan {
   const FrameByte (&frame)[N];
@@ -80,8 +81,8 @@ struct LanePlan {
   }
 };
 
-// 24-bit: sixteen frames make 96 bytes; lane g needs frames 6g/... in order
-// 0-2, 2-5, 5-7, 8-10, 10-13, 13-15.
+// 24-bit: sixteen frames make 96 bytes; the lanes need frames 0-2, 2-5, 5-7,
+// 8-10, 10-13 and 13-15.
 constexpr LanePlan<6, 16> kPcm24Plan{kPcm24Frame, {0, 2, 4, 8, 10, 12}};
 // DSD over PCM: eight frames make 96 bytes; lanes need frames 0-1, 1-2, 2-3,
 // 4-5, 5-6, 6-7.

@@ -33,7 +33,7 @@ __attribute__((target("sse2"))) inline VectorAdjust vectorAdjust(const PcmAdjust
           _mm_cvtsi32_si128(static_cast<int>(adjust.shift & 31u))};
 }
 
-// Every loop comes in two versions, so that the common case of no
+// Every PCM loop comes in two versions, so that the common case of no
 // adjustment costs nothing per step.
 template <bool kAdjust>
 __attribute__((target("sse2"))) inline __m128i applyAdjust(__m128i v,
