@@ -78,6 +78,10 @@ void Vantrel::releaseStreamResources() noexcept {
   control::closeControlConnectionIfOpen();
   stream::releaseDataTransport();
   releasePacketBuffer();
+  // A start the host never followed up (no buffers yet) leaves the mutex
+  // with no stream to end: it goes with the buffers, never with the object.
+  platform::closeHandle(streamMutex);
+  streamMutex = nullptr;
 }
 
 }  // namespace tavro::driver

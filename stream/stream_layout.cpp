@@ -2,6 +2,7 @@
 
 #include "control/streamer_settings.h"
 #include "driver/dsd_rates.h"
+#include "stream/packing.h"
 
 namespace tavro::stream {
 namespace {
@@ -28,7 +29,6 @@ uint32_t datagramSizeFor(uint32_t packetBytes, uint32_t transportMode) noexcept 
 }  // namespace
 
 StreamLayout streamLayout(const StreamLayoutInput& input) noexcept {
-  const bool dsd = driver::isDsdStream(input.sampleRate);
   StreamLayout layout{};
   // Packing knows three sample widths and packs any other in 24 bits; the
   // packet size and the announcement must say what packing writes, or a
@@ -39,13 +39,13 @@ StreamLayout streamLayout(const StreamLayoutInput& input) noexcept {
   if (layout.wireBits == 16 && (input.sampleRate > 50000.0 || input.sampleShift != 0)) {
     layout.wireBits = 24;  // 16 bits would lose what the shift or the rate adds
   }
-  if (dsd) layout.wireBits = 24;
+  if (driver::isDsdStream(input.sampleRate)) layout.wireBits = 24;
   layout.announcedRate = announcedRate(input.sampleRate);
   layout.packetSizeNumber =
       driver::hasDsdBuffers(input.sampleRate) ? (input.bufferFrames / 32) * 2 : input.bufferFrames;
-  const int32_t bytes =
-      dsd ? (input.bufferFrames / 8) * 3 : ((layout.wireBits * input.bufferFrames) / 8) * 2;
-  layout.packetBytes = static_cast<uint32_t>(bytes);
+  // Sized by what packing writes, so the two can never disagree.
+  layout.packetBytes =
+      packetBytes(wireLayout(layout.wireBits, input.sampleRate), input.bufferFrames);
   layout.datagramSize = datagramSizeFor(layout.packetBytes, input.transportMode);
   layout.datagramsPerBuffer =
       layout.datagramSize == 0 ? 0 : layout.packetBytes / layout.datagramSize;

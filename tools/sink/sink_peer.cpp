@@ -371,6 +371,8 @@ void SinkPeer::takeStream(int connection, const std::u16string& announcement) {
   setup.wake = wake_[0];
   setup.transport = options_.transport == 2 ? 2 : 1;
   setup.tickLimit = options_.tickLimit;
+  setup.silentAtLimit = options_.silentAtLimit;
+  setup.tickBytes = options_.tickBytes;
   if (setup.tickLimit == 0 && options_.seconds > 0) {
     const double ticks = options_.seconds * format->rate / format->packetFrames;
     setup.tickLimit = ticks < 1 ? 1 : static_cast<uint64_t>(std::llround(ticks));

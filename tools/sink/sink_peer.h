@@ -68,7 +68,12 @@ struct SinkOptions {
   bool verify = false;    // check every sample against the test signal
   DopMode dop = DopMode::kAuto;
   uint64_t tickLimit = 0;  // end each stream after this many ticks; 0: the driver ends it
-  double seconds = 0;      // the same bound in seconds, when tickLimit is 0
+  // At the tick limit, fall silent with the connection open instead of
+  // closing it, as a streamer that hangs does.
+  bool silentAtLimit = false;
+  // Bytes per tick (1 to 64); anything but 2 is no tick to a driver.
+  uint32_t tickBytes = 2;
+  double seconds = 0;  // the same bound in seconds, when tickLimit is 0
   std::array<StepScript, kStepCount> script{};
   std::chrono::milliseconds silence{200};
 };

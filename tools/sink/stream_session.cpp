@@ -38,7 +38,7 @@ StreamReport runStream(const SessionSetup& setup) {
   PacketConsumer consumer(setup.consumer);
   std::thread checker([&] { consumer.run(queue); });
 
-  TickPacer pacer(format, setup.tickLimit);
+  TickPacer pacer(format, setup.tickLimit, setup.tickBytes);
   StreamReceiver receiver(setup, pacer, queue);
   const StreamEnd end = receiver.run();
   pacer.stop();

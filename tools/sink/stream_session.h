@@ -17,7 +17,9 @@ struct SessionSetup {
   int udp = -1;      // transport mode 2: the sink's datagram socket, on its own port
   int wake = -1;     // readable once the sink is stopped
   uint32_t transport = 1;
-  uint64_t tickLimit = 0;  // 0: the driver ends the stream
+  uint64_t tickLimit = 0;      // 0: the driver ends the stream
+  bool silentAtLimit = false;  // at the limit, stop ticking but keep the connection
+  uint32_t tickBytes = 2;
   ConsumerSetup consumer;  // the format, checks and file
   std::function<void(const std::string&)> print;
 };

@@ -36,8 +36,11 @@ std::string raisePriority() {
 
 }  // namespace
 
-TickPacer::TickPacer(const StreamFormat& format, uint64_t limit)
-    : format_(format), limit_(limit), sentTimes_(kRememberedTicks) {
+TickPacer::TickPacer(const StreamFormat& format, uint64_t limit, uint32_t tickBytes)
+    : format_(format),
+      limit_(limit),
+      tickBytes_(std::clamp<uint32_t>(tickBytes, 1, 64)),
+      sentTimes_(kRememberedTicks) {
   stopEvent_ = ::eventfd(0, EFD_CLOEXEC);
 }
 
@@ -103,16 +106,16 @@ void TickPacer::run(Target target, int64_t originNs) {
     const int64_t earliest = lastNs + format_.periodNs() / 2;
     if (!sleepUntil(std::max(deadline, earliest))) break;
     // The tick's content means nothing to the driver; its number helps a capture.
-    const uint8_t tick[2] = {static_cast<uint8_t>(sent + 1), static_cast<uint8_t>((sent + 1) >> 8)};
+    uint8_t tick[64] = {static_cast<uint8_t>(sent + 1), static_cast<uint8_t>((sent + 1) >> 8)};
     // Published before it goes out: a quick driver may answer before send returns.
     const int64_t now = monotonicNs();
     sentTimes_[(sent + 1) % kRememberedTicks].store(now, std::memory_order_relaxed);
     sent_.store(sent + 1, std::memory_order_release);
     const ssize_t result =
-        target.datagram ? ::sendto(target.fd, tick, sizeof tick, MSG_DONTWAIT,
+        target.datagram ? ::sendto(target.fd, tick, tickBytes_, MSG_DONTWAIT,
                                    reinterpret_cast<const sockaddr*>(&target.to), sizeof target.to)
-                        : ::send(target.fd, tick, sizeof tick, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (result != static_cast<ssize_t>(sizeof tick)) {
+                        : ::send(target.fd, tick, tickBytes_, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (result != static_cast<ssize_t>(tickBytes_)) {
       sent_.store(sent, std::memory_order_release);
       failures_.fetch_add(1);
       // A full TCP buffer or a transient UDP error skips this tick; a

@@ -23,8 +23,9 @@ class TickPacer {
     sockaddr_in to{};
   };
 
-  // `limit` ticks at most; 0 for no limit.
-  TickPacer(const StreamFormat& format, uint64_t limit);
+  // `limit` ticks at most; 0 for no limit. Each tick is `tickBytes` long
+  // (1 to 64): 2, unless a test wants ticks the driver must ignore.
+  TickPacer(const StreamFormat& format, uint64_t limit, uint32_t tickBytes = 2);
   ~TickPacer();
   TickPacer(const TickPacer&) = delete;
   TickPacer& operator=(const TickPacer&) = delete;
@@ -51,6 +52,7 @@ class TickPacer {
 
   const StreamFormat format_;
   const uint64_t limit_;
+  const uint32_t tickBytes_;
   int stopEvent_ = -1;
   std::thread thread_;
   std::vector<std::atomic<int64_t>> sentTimes_;  // ring, by tick number

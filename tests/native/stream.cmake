@@ -1,0 +1,8 @@
+# A host plays through the real driver to an in-process tavro-sink that checks
+# every sample, and streamers and hosts that misbehave.
+add_executable(stream_tests ${CMAKE_CURRENT_LIST_DIR}/stream_test.cpp)
+target_link_libraries(stream_tests PRIVATE tavro_test_support tavro_sink_peer tavro_play_host
+                      GTest::gmock_main)
+target_include_directories(stream_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+tavro_warnings(stream_tests)
+gtest_discover_tests(stream_tests DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 120)

@@ -1,0 +1,217 @@
+// A host plays through the real driver to tavro-sink over loopback, and the
+// sink checks every sample it receives against what the host wrote: every
+// transport, every wire layout, the rates at the edges of each, shifts, DSD
+// as DoP, and the smallest and largest buffers. Then a streamer that dies,
+// hangs or talks nonsense, and hosts that stop at awkward moments.
+#include <gmock/gmock.h>
+
+#include <thread>
+#include <vector>
+
+#include "stream_fixture.h"
+
+namespace tavro::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct BitExactCase {
+  const char* name;
+  Wire wire;
+  uint32_t wordLength;
+  uint32_t shift;
+  uint32_t bufferIndex;
+  std::vector<double> rates;
+};
+
+// What the sink must see: a 16-bit word length holds only where nothing is
+// lost by it, and DSD always travels as DoP.
+const char* expectedLayout(uint32_t wordLength, uint32_t shift, double rate) {
+  if (isDsdRate(rate)) return "dop";
+  if (wordLength == 32) return "pcm32";
+  if (wordLength == 16 && shift == 0 && rate <= 50000.0) return "pcm16";
+  return "pcm24";
+}
+
+const std::vector<double> kPcmRates = {44100, 48000, 96000, 192000, 768000};
+const std::vector<double> kDsdRates = {2822400, 5644800, 11289600, 22579200};
+
+const BitExactCase kBitExactCases[] = {
+    {"Tcp16", Wire::kTcp, 16, 0, 0, {44100, 48000, 88200, 96000, 192000, 768000}},
+    {"Tcp16Shifted", Wire::kTcp, 16, 1, 0, {44100, 192000}},
+    {"Tcp24", Wire::kTcp, 24, 0, 0, kPcmRates},
+    {"Tcp24Shifted", Wire::kTcp, 24, 1, 0, {48000, 768000}},
+    {"Tcp32", Wire::kTcp, 32, 0, 0, kPcmRates},
+    {"Tcp32Shifted", Wire::kTcp, 32, 1, 0, {96000}},
+    {"TcpDsd", Wire::kTcp, 24, 0, 0, kDsdRates},
+    {"TcpLargestBuffer", Wire::kTcp, 24, 0, 9, {44100, 22579200}},
+    {"Udp16", Wire::kUdp, 16, 0, 0, {44100, 88200}},
+    {"Udp24Shifted", Wire::kUdp, 24, 1, 0, {192000}},
+    {"Udp32", Wire::kUdp, 32, 0, 0, {768000}},
+    {"UdpDsd", Wire::kUdp, 24, 0, 0, {2822400, 22579200}},
+    {"UdpLargestBuffer", Wire::kUdp, 32, 0, 9, {44100}},
+    {"Rio16", Wire::kRio, 16, 0, 0, {48000}},
+    {"Rio24Shifted", Wire::kRio, 24, 1, 0, {96000}},
+    {"Rio32", Wire::kRio, 32, 0, 0, {768000}},
+    {"RioDsd", Wire::kRio, 24, 0, 0, {2822400, 22579200}},
+    {"RioLargestBuffer", Wire::kRio, 32, 0, 9, {44100}},
+};
+
+void PrintTo(const BitExactCase& c, std::ostream* os) { *os << c.name; }
+
+class BitExactStreamTest : public StreamTest, public ::testing::WithParamInterface<BitExactCase> {};
+
+TEST_P(BitExactStreamTest, EveryHalfTheHostFillsArrivesBitExact) {
+  const BitExactCase& c = GetParam();
+  useWire(c.wire);
+  initAgainst(sinkOptions(c.wordLength, c.shift, c.bufferIndex));
+  // The largest buffers last half a second each: fewer of them.
+  const int64_t halves = c.bufferIndex == 9 ? 3 : 12;
+  size_t stream = 0;
+  for (double rate : c.rates) {
+    SCOPED_TRACE(rate);
+    const play::PlayResult played = playSignal(rate, halves);
+    ASSERT_TRUE(played.started) << played.error;
+    EXPECT_FALSE(played.stalled);
+    EXPECT_GE(played.halves, halves);
+    EXPECT_EQ(played.samplePosition, static_cast<double>(played.halves) * played.bufferFrames);
+    const sink::StreamReport r = report(++stream);
+    EXPECT_EQ(r.layout, expectedLayout(c.wordLength, c.shift, rate));
+    EXPECT_TRUE(r.bitExact()) << sink::summaryLine(r);
+    EXPECT_GE(r.packets, static_cast<uint64_t>(halves));
+    EXPECT_EQ(r.transport, c.wire == Wire::kTcp ? "tcp" : c.wire == Wire::kUdp ? "udp" : "udp-rio");
+    driver->disposeBuffers();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllWires, BitExactStreamTest, ::testing::ValuesIn(kBitExactCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A streamer that misbehaves mid-stream, on each wire: the host is never
+// hung, stop ends cleanly, and nothing is left open.
+enum class Trouble { kCloses, kFallsSilent, kJunkTicks };
+
+struct TroubleCase {
+  const char* name;
+  Wire wire;
+  Trouble trouble;
+  bool streamEndsByItself;  // the driver's thread ends before the host stops
+};
+
+const TroubleCase kTroubleCases[] = {
+    {"TcpStreamerCloses", Wire::kTcp, Trouble::kCloses, true},
+    {"UdpStreamerCloses", Wire::kUdp, Trouble::kCloses, false},
+    {"RioStreamerCloses", Wire::kRio, Trouble::kCloses, false},
+    {"TcpStreamerFallsSilent", Wire::kTcp, Trouble::kFallsSilent, false},
+    {"RioStreamerFallsSilent", Wire::kRio, Trouble::kFallsSilent, true},
+    {"TcpJunkTicks", Wire::kTcp, Trouble::kJunkTicks, false},
+    {"UdpJunkTicks", Wire::kUdp, Trouble::kJunkTicks, false},
+    {"RioJunkTicks", Wire::kRio, Trouble::kJunkTicks, false},
+};
+
+void PrintTo(const TroubleCase& c, std::ostream* os) { *os << c.name; }
+
+class TroubledStreamTest : public StreamTest, public ::testing::WithParamInterface<TroubleCase> {};
+
+TEST_P(TroubledStreamTest, HostStopsCleanlyWhateverTheStreamerDoes) {
+  const TroubleCase& c = GetParam();
+  useWire(c.wire);
+  sink::SinkOptions options = sinkOptions(24, 0, 0);
+  options.tickLimit = c.trouble == Trouble::kJunkTicks ? 0 : 5;
+  options.silentAtLimit = c.trouble == Trouble::kFallsSilent;
+  options.tickBytes = c.trouble == Trouble::kJunkTicks ? 3 : 2;
+  initAgainst(options);
+
+  // The player gives up two seconds after the last buffer switch.
+  const play::PlayResult played = playSignal(48000, 0, 4);
+  ASSERT_TRUE(played.started) << played.error;
+  EXPECT_TRUE(played.stalled);
+  if (c.trouble == Trouble::kJunkTicks) {
+    // Only the switch the stream starts with: no junk tick is a tick.
+    EXPECT_EQ(played.halves, 1);
+  } else {
+    EXPECT_EQ(played.halves, 6);  // the first, then one per tick
+  }
+  if (c.streamEndsByItself) {
+    EXPECT_FALSE(controlOpen());
+  }
+  EXPECT_EQ(driver->stop(), asio::kAseOk);
+  EXPECT_FALSE(controlOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllWires, TroubledStreamTest, ::testing::ValuesIn(kTroubleCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Hosts call in their own order and from their own threads.
+class HostOrderTest : public StreamTest {};
+
+TEST_F(HostOrderTest, StartWithoutBuffersAnnouncesThenRefusesAndKeepsTheConnection) {
+  initAgainst(sinkOptions(24, 0, 0));
+  EXPECT_EQ(driver->start(), asio::kAseNotPresent);
+  EXPECT_TRUE(controlOpen());
+  EXPECT_EQ(stream::streamState().streamThread, nullptr);
+  EXPECT_EQ(driver->stop(), asio::kAseOk);
+  EXPECT_EQ(driver->stop(), asio::kAseOk);
+}
+
+TEST_F(HostOrderTest, StopFromAnotherThreadAndTwiceEndsTheStreamOnce) {
+  initAgainst(sinkOptions(24, 0, 0));
+  asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
+  asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
+  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+  ASSERT_EQ(driver->createBuffers(infos, 2, preferred, &callbacks), asio::kAseOk);
+  ASSERT_EQ(driver->start(), asio::kAseOk);
+  // A second start while it runs is refused, replacing nothing.
+  EXPECT_EQ(driver->start(), asio::kAseNotPresent);
+  EXPECT_STREQ(errorText().c_str(), "TAVRODriver is already streaming: stop first");
+  std::this_thread::sleep_for(milliseconds(50));
+  std::thread other([&] { EXPECT_EQ(driver->stop(), asio::kAseOk); });
+  other.join();
+  EXPECT_EQ(driver->stop(), asio::kAseOk);
+  EXPECT_EQ(report(1).end, sink::StreamEnd::kDriver);
+  EXPECT_EQ(peer->reports().size(), 1u);
+}
+
+TEST_F(HostOrderTest, ASecondDriverObjectEndsTheRunningStream) {
+  useWire(Wire::kUdp);
+  initAgainst(sinkOptions(24, 0, 0));
+  asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
+  asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
+  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+  ASSERT_EQ(driver->createBuffers(infos, 2, preferred, &callbacks), asio::kAseOk);
+  ASSERT_EQ(driver->start(), asio::kAseOk);
+  std::this_thread::sleep_for(milliseconds(50));
+
+  asio::IAsio* second = createDriver();
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(stream::streamState().streamStopped.load());
+  EXPECT_EQ(stream::streamState().streamThread, nullptr);
+  EXPECT_EQ(report(1).end, sink::StreamEnd::kDriver);
+  EXPECT_EQ(second->Release(), 0u);
+  EXPECT_EQ(driver->stop(), asio::kAseOk);
+}
+
+// stop racing the streaming thread's own end, many times over.
+TEST_F(HostOrderTest, StopRacingAStreamThatEndsByItselfNeverHangsOrLeaks) {
+  sink::SinkOptions options = sinkOptions(24, 0, 0);
+  options.tickLimit = 2;
+  initAgainst(options);
+  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+  asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
+  for (int round = 0; round < 20; ++round) {
+    asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
+    ASSERT_EQ(driver->createBuffers(infos, 2, preferred, &callbacks), asio::kAseOk);
+    ASSERT_EQ(driver->start(), asio::kAseOk) << errorText();
+    // Around the moment the sink closes after its two ticks (1 ms each at 48 frames).
+    std::this_thread::sleep_for(std::chrono::microseconds(500 * (round % 8)));
+    EXPECT_EQ(driver->stop(), asio::kAseOk);
+    EXPECT_EQ(stream::streamState().streamThread, nullptr);
+    ASSERT_EQ(driver->disposeBuffers(), asio::kAseOk);
+  }
+}
+
+}  // namespace
+}  // namespace tavro::testing
