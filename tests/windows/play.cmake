@@ -9,3 +9,12 @@ set_tests_properties(play_against_sink PROPERTIES
   TIMEOUT 420 SKIP_RETURN_CODE 77 RESOURCE_LOCK tavro_control_prefix
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=360")
 set_tests_properties(control_init PROPERTIES RESOURCE_LOCK tavro_control_prefix)
+
+# Plays the test signal through the shipped DLL to the native tavro-sink,
+# which checks every sample: TCP and plain UDP, PCM and DSD.
+add_test(NAME play_stream
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/play_stream.sh ${TAVRO_WINE_RUN} ${TAVRO_NATIVE_SINK}
+          $<TARGET_FILE:tavro-play> $<TARGET_FILE:tavro_driver>)
+set_tests_properties(play_stream PROPERTIES
+  TIMEOUT 600 RESOURCE_LOCK tavro_control_prefix
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=120")
