@@ -102,7 +102,8 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   std::string hostName;
   std::string portText;
   std::string drivePath;
-  size_t packetsSent = 0;
+  // Counted by the streaming thread; read by a host thread that ends the stream.
+  std::atomic<size_t> packetsSent{0};
   platform::Ipv4Endpoint destination{};
 
  private:

@@ -178,6 +178,13 @@ void sendStopSignal(driver::Vantrel& driver) noexcept {
   platform::sleepMilliseconds(kStopPauseMilliseconds);
 }
 
+void sendStopSignalIfOpen(driver::Vantrel& driver) noexcept {
+  if (driver.settings.transportMode == control::kTransportUdp &&
+      dataSocket() != platform::kInvalidSocket) {
+    sendStopSignal(driver);
+  }
+}
+
 void closeDataTransport(driver::Vantrel& /*driver*/) noexcept { closeDataTransportObjects(); }
 
 void closeDataTransportObjects() noexcept {

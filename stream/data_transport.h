@@ -57,6 +57,8 @@ void wakeTickReceive() noexcept;
 // the send side from the streaming thread (which gives up a packet it is
 // still waiting on), so that the two never post at once.
 void sendStopSignal(driver::Vantrel& driver) noexcept;
+// The same, when UDP mode's data socket is open; nothing otherwise.
+void sendStopSignalIfOpen(driver::Vantrel& driver) noexcept;
 
 // Closes the data socket if open, the Registered I/O queues, the receive
 // event and the buffer registration (the packet buffer may be freed after

@@ -31,9 +31,12 @@ struct StreamState {
 
 StreamState& streamState() noexcept;
 
-// Runs at most once per stream, whichever thread gets there first: wakes the
-// streaming thread and, on any other thread, waits for it to end.
-void endStream(driver::Vantrel& driver) noexcept;
+// Runs at most once per stream, whichever thread gets there first: closes
+// the control connection, and on a host's thread first wakes the streaming
+// thread and waits for it to end; in UDP mode with `sendStopSignalFirst`
+// the stop datagram goes out in between. False when the stream had already
+// ended (or never began).
+bool endStream(driver::Vantrel& driver, bool sendStopSignalFirst = false) noexcept;
 
 // On a host's thread: waits for a streaming thread that has ended or is
 // ending, and puts back the host thread's affinity. Never waits for the

@@ -1,4 +1,3 @@
-#include "control/streamer_settings.h"
 #include "driver/vantrel.h"
 #include "stream/data_transport.h"
 #include "stream/stream_control.h"
@@ -11,15 +10,13 @@ asio::AsioError Vantrel::stop() noexcept {
   // The stream may be another object's: only one runs per process.
   Vantrel* running = state.streamDriver.load(std::memory_order_acquire);
   Vantrel& owner = running != nullptr ? *running : *this;
-  if (owner.streaming.exchange(false, std::memory_order_acq_rel) &&
-      owner.settings.transportMode == control::kTransportUdp &&
-      state.dataSocket.load() != platform::kInvalidSocket) {
-    stream::sendStopSignal(owner);
+  const bool wasStreaming = owner.streaming.exchange(false, std::memory_order_acq_rel);
+  if (!stream::endStream(owner, wasStreaming)) {
+    // The stream ended by itself, or never began: its thread, if any, is
+    // waited for before the stop datagram and before anything is released.
+    stream::joinStreamThread();
+    if (wasStreaming) stream::sendStopSignalIfOpen(owner);
   }
-  stream::endStream(owner);
-  // A stream that ended by itself left its thread for a host's thread to
-  // wait for; nothing the thread uses is released before it has ended.
-  stream::joinStreamThread();
   if (running != nullptr && !stream::onStreamThread()) {
     stream::closeDataTransport(owner);
     state.streamDriver.store(nullptr, std::memory_order_release);

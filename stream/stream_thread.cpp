@@ -80,30 +80,57 @@ bool startStreamThread(driver::Vantrel& driver, platform::ThreadHandle hostThrea
   return true;
 }
 
-void endStream(driver::Vantrel& caller) noexcept {
+namespace {
+
+// A drive-mode streamer that has hardly begun needs a moment before the
+// connection goes.
+void settleDriveMode(const driver::Vantrel& driver) noexcept {
+  if (driver.packetsSent.load(std::memory_order_relaxed) < 2 && driver.settings.driveMode != 0 &&
+      driver.settings.transportMode == control::kTransportTcp) {
+    platform::sleepMilliseconds(kDriveModeSettleMilliseconds);
+  }
+}
+
+}  // namespace
+
+bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
   StreamState& state = streamState();
   // An exchange, not a test and a set: the host's stop and a dying streaming
   // thread may get here at the same moment.
-  if (state.streamStopped.exchange(true, std::memory_order_acq_rel)) return;
+  if (state.streamStopped.exchange(true, std::memory_order_acq_rel)) return false;
   driver::Vantrel* running = state.streamDriver.load(std::memory_order_acquire);
   driver::Vantrel& driver = running != nullptr ? *running : caller;
 
   platform::closeHandle(driver.streamMutex);
   driver.streamMutex = nullptr;
   platform::setProcessPriorityClass(state.priorityClass);
-  if (control::controlSocket().load() != platform::kInvalidSocket) {
-    // A drive-mode streamer that has hardly begun needs a moment before the
-    // connection goes.
-    if (driver.packetsSent < 2 && driver.settings.driveMode != 0 &&
-        driver.settings.transportMode == control::kTransportTcp) {
-      platform::sleepMilliseconds(kDriveModeSettleMilliseconds);
-    }
+  if (isStreamThread) {
+    if (control::controlSocket().load() != platform::kInvalidSocket) settleDriveMode(driver);
     control::closeControlConnection();
+    return true;
   }
-  if (!isStreamThread) {
+
+  // On a host's thread the streaming thread is still running: it leaves its
+  // receive before anything it uses is sent on or closed. In UDP mode its
+  // receive is on the data socket, so the stop datagram can go before the
+  // control connection closes, as the streamer expects.
+  if (driver.settings.transportMode == control::kTransportUdp) {
     wakeTickReceive();
     joinStreamThread();
+    if (sendStopSignalFirst) sendStopSignalIfOpen(driver);
   }
+  // Taken out of the shared handle first, so that the streaming thread never
+  // closes it too; shut down, which ends a receive on it; closed only once
+  // the thread is gone, so that it never uses a number since reused.
+  const platform::Socket taken = control::controlSocket().exchange(platform::kInvalidSocket);
+  if (taken != platform::kInvalidSocket) {
+    settleDriveMode(driver);
+    platform::shutdownBoth(taken);
+  }
+  wakeTickReceive();
+  joinStreamThread();
+  if (taken != platform::kInvalidSocket) platform::closeSocket(taken);
+  return true;
 }
 
 void joinStreamThread() noexcept {
