@@ -1,0 +1,88 @@
+// Drive mode: the streamer plays from a removable drive of this PC, so it
+// runs at 127.0.0.1 and these cases hold the single-PC lock. The drives come
+// from $TAVRO_DRIVES: letters standing for folders of the test's own.
+#include <gmock/gmock.h>
+
+#include <filesystem>
+
+#include "stream_fixture.h"
+
+namespace tavro::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class DriveModeTest : public StreamTest {
+ protected:
+  void SetUp() override {
+    StreamTest::SetUp();
+    std::filesystem::create_directories(scratch / "stick-e");
+    std::filesystem::create_directories(scratch / "stick-f");
+  }
+  void TearDown() override {
+    unsetEnv("TAVRO_DRIVES");
+    StreamTest::TearDown();
+  }
+
+  void drives(const std::string& list) { setEnv("TAVRO_DRIVES", list); }
+  std::string folder(const char* name) { return (scratch / name).string(); }
+
+  void initOnThisPc() {
+    sink::SinkOptions options = sinkOptions(24, 0, 0);
+    options.driveMode = 1;
+    options.address = control::kSinglePcHost;
+    startPeer(std::move(options), false);
+    setSetting(control::kSinglePcValue, "1");
+    ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue) << errorText();
+  }
+};
+
+TEST_F(DriveModeTest, WithoutARemovableDriveStartFailsWithNotificationTenAndKeepsTheConnection) {
+  drives("C=fixed:/");
+  initOnThisPc();
+  asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
+  asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
+  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+  ASSERT_EQ(driver->createBuffers(infos, 2, preferred, &callbacks), asio::kAseOk);
+  EXPECT_EQ(driver->start(), asio::kAseNotPresent);
+  EXPECT_THAT(spy.codes(), ElementsAre(10u));
+  EXPECT_TRUE(controlOpen());
+}
+
+TEST_F(DriveModeTest, TheLastRemovableDriveIsHandedToTheHostAndTheStreamPlays) {
+  drives("C=fixed:/;E=removable:" + folder("stick-e") + ";F=removable:" + folder("stick-f"));
+  initOnThisPc();
+  const play::PlayResult played = playSignal(44100, 6);
+  ASSERT_TRUE(played.started) << played.error;
+  // The path lands 80 bytes into the host's block.
+  char block[128] = {};
+  EXPECT_EQ(driver->future(48168, block), asio::kAseSuccess);
+  EXPECT_STREQ(block + 80, "F:\\");
+  EXPECT_TRUE(report(1).bitExact()) << sink::summaryLine(report(1));
+  EXPECT_THAT(spy.codes(), IsEmpty());
+}
+
+TEST_F(DriveModeTest, ADriveThatVanishesMidStreamEndsTheStreamAfterItsLastPacket) {
+  drives("E=removable:" + folder("stick-e"));
+  initOnThisPc();
+  std::atomic<bool> pulled{false};
+  std::thread user([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::filesystem::remove(folder("stick-e"));
+    pulled = true;
+  });
+  const play::PlayResult played = playSignal(44100, 0, 10);
+  user.join();
+  ASSERT_TRUE(played.started) << played.error;
+  EXPECT_TRUE(played.stalled);  // no buffer switch once the drive was gone
+  EXPECT_FALSE(controlOpen());
+  const sink::StreamReport r = report(1);
+  EXPECT_EQ(r.mismatched, 0u);
+  // The tick that found the drive gone still had its packet sent.
+  EXPECT_EQ(r.packets, static_cast<uint64_t>(played.halves));
+}
+
+}  // namespace
+}  // namespace tavro::testing
