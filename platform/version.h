@@ -22,6 +22,7 @@ constexpr int64_t versionFaultValue(uint32_t major, uint32_t minor) noexcept {
 // Linux has no Windows version: the native build reports 6.2, the version an
 // unmanifested process such as a typical ASIO host is told on Windows 8 and
 // every later Windows, so that its default path is Registered I/O (io_uring).
+// $TAVRO_WINDOWS_VERSION ("6.1", "10.0") reports another.
 bool windowsVersion(OsVersion* out) noexcept;
 
 }  // namespace tavro::platform
