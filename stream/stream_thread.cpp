@@ -11,6 +11,7 @@ namespace {
 
 constexpr uintptr_t kStreamProcessorMask = 2;
 constexpr uint32_t kDriveModeSettleMilliseconds = 3000;
+constexpr uint32_t kWakeByShutdownMilliseconds = 1000;
 
 thread_local bool isStreamThread = false;
 
@@ -122,12 +123,19 @@ bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
   // Taken out of the shared handle first, so that the streaming thread never
   // closes it too; shut down, which ends a receive on it; closed only once
   // the thread is gone, so that it never uses a number since reused.
-  const platform::Socket taken = control::controlSocket().exchange(platform::kInvalidSocket);
+  platform::Socket taken = control::controlSocket().exchange(platform::kInvalidSocket);
   if (taken != platform::kInvalidSocket) {
     settleDriveMode(driver);
     platform::shutdownBoth(taken);
   }
   wakeTickReceive();
+  // Where a shut-down socket does not end a blocked receive and the
+  // streamer does not answer with a close, closing the socket does.
+  if (taken != platform::kInvalidSocket && state.streamThread != nullptr &&
+      !platform::waitForThread(state.streamThread, kWakeByShutdownMilliseconds)) {
+    platform::closeSocket(taken);
+    taken = platform::kInvalidSocket;
+  }
   joinStreamThread();
   if (taken != platform::kInvalidSocket) platform::closeSocket(taken);
   return true;
