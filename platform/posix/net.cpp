@@ -27,7 +27,6 @@ int fd(Socket socket) noexcept { return static_cast<int>(socket); }
 
 bool started() noexcept { return netUsers.load(std::memory_order_acquire) > 0; }
 
-
 }  // namespace
 
 int netStartup() noexcept {
@@ -43,14 +42,17 @@ void netCleanup() noexcept {
   }
 }
 
-int32_t lookupNumericTcp(const char* node, const char* service, Ipv4Endpoint* out) noexcept {
+namespace {
+
+int32_t lookupNumeric(const char* node, const char* service, int type, int protocol,
+                      Ipv4Endpoint* out) noexcept {
   if (injected(Call::getaddrinfo)) return kWsaHostNotFound;
   if (!started()) return kWsaNotInitialised;
   addrinfo hints{};
   hints.ai_flags = AI_NUMERICHOST;
   hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_socktype = type;
+  hints.ai_protocol = protocol;
   AddressList list;
   const int result = ::getaddrinfo(node, service, &hints, list.out());
   if (result != 0) return kWsaHostNotFound;
@@ -59,6 +61,16 @@ int32_t lookupNumericTcp(const char* node, const char* service, Ipv4Endpoint* ou
   std::memcpy(out, entry->ai_addr, sizeof(Ipv4Endpoint));
   out->family = AF_INET;  // Linux's sockaddr_in family is host order, like Windows'
   return 0;
+}
+
+}  // namespace
+
+int32_t lookupNumericTcp(const char* node, const char* service, Ipv4Endpoint* out) noexcept {
+  return lookupNumeric(node, service, SOCK_STREAM, IPPROTO_TCP, out);
+}
+
+int32_t lookupNumericUdp(const char* node, const char* service, Ipv4Endpoint* out) noexcept {
+  return lookupNumeric(node, service, SOCK_DGRAM, IPPROTO_UDP, out);
 }
 
 Socket openTcpSocket() noexcept {

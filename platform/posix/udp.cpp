@@ -4,16 +4,12 @@
 
 #include <cstring>
 
-#include "platform/address_list.h"
 #include "platform/fault.h"
 #include "platform/net.h"
 #include "platform/posix/net_state.h"
 
 namespace tavro::platform {
 namespace {
-
-constexpr int32_t kWsaHostNotFound = 11001;    // WSAHOST_NOT_FOUND
-constexpr int32_t kWsaNotInitialised = 10093;  // WSANOTINITIALISED
 
 int fd(Socket socket) noexcept { return static_cast<int>(socket); }
 
@@ -52,23 +48,6 @@ int32_t boundEndpoint(Socket socket, Ipv4Endpoint* out) noexcept {
     return kSocketError;
   }
   std::memcpy(out, &address, sizeof *out);
-  out->family = AF_INET;
-  return 0;
-}
-
-int32_t lookupNumericUdp(const char* node, const char* service, Ipv4Endpoint* out) noexcept {
-  if (injected(Call::getaddrinfo)) return kWsaHostNotFound;
-  if (netUsers.load(std::memory_order_acquire) <= 0) return kWsaNotInitialised;
-  addrinfo hints{};
-  hints.ai_flags = AI_NUMERICHOST;
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  hints.ai_protocol = IPPROTO_UDP;
-  AddressList list;
-  if (::getaddrinfo(node, service, &hints, list.out()) != 0) return kWsaHostNotFound;
-  const addrinfo* entry = list.first();
-  if (entry == nullptr || entry->ai_addrlen < sizeof(sockaddr_in)) return kWsaHostNotFound;
-  std::memcpy(out, entry->ai_addr, sizeof(Ipv4Endpoint));
   out->family = AF_INET;
   return 0;
 }

@@ -15,7 +15,6 @@ namespace {
 
 SOCKET handle(Socket socket) noexcept { return static_cast<SOCKET>(socket); }
 
-
 }  // namespace
 
 int netStartup() noexcept {
@@ -29,13 +28,16 @@ void netCleanup() noexcept {
   WSACleanup();
 }
 
-int32_t lookupNumericTcp(const char* node, const char* service, Ipv4Endpoint* out) noexcept {
+namespace {
+
+int32_t lookupNumeric(const char* node, const char* service, int type, int protocol,
+                      Ipv4Endpoint* out) noexcept {
   if (injected(Call::getaddrinfo)) return WSAHOST_NOT_FOUND;
   addrinfo hints{};
   hints.ai_flags = AI_NUMERICHOST;
   hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_socktype = type;
+  hints.ai_protocol = protocol;
   AddressList list;
   const int result = ::getaddrinfo(node, service, &hints, list.out());
   if (result != 0) return result;
@@ -43,6 +45,16 @@ int32_t lookupNumericTcp(const char* node, const char* service, Ipv4Endpoint* ou
   if (entry == nullptr || entry->ai_addrlen < sizeof(sockaddr_in)) return WSAHOST_NOT_FOUND;
   std::memcpy(out, entry->ai_addr, sizeof(Ipv4Endpoint));
   return 0;
+}
+
+}  // namespace
+
+int32_t lookupNumericTcp(const char* node, const char* service, Ipv4Endpoint* out) noexcept {
+  return lookupNumeric(node, service, SOCK_STREAM, IPPROTO_TCP, out);
+}
+
+int32_t lookupNumericUdp(const char* node, const char* service, Ipv4Endpoint* out) noexcept {
+  return lookupNumeric(node, service, SOCK_DGRAM, IPPROTO_UDP, out);
 }
 
 Socket openTcpSocket() noexcept {

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "platform/address_list.h"
 #include "platform/fault.h"
 #include "platform/net.h"
 
@@ -42,22 +41,6 @@ int32_t boundEndpoint(Socket socket, Ipv4Endpoint* out) noexcept {
     return kSocketError;
   }
   std::memcpy(out, &address, sizeof *out);
-  return 0;
-}
-
-int32_t lookupNumericUdp(const char* node, const char* service, Ipv4Endpoint* out) noexcept {
-  if (injected(Call::getaddrinfo)) return WSAHOST_NOT_FOUND;
-  addrinfo hints{};
-  hints.ai_flags = AI_NUMERICHOST;
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  hints.ai_protocol = IPPROTO_UDP;
-  AddressList list;
-  const int result = ::getaddrinfo(node, service, &hints, list.out());
-  if (result != 0) return result;
-  const addrinfo* entry = list.first();
-  if (entry == nullptr || entry->ai_addrlen < sizeof(sockaddr_in)) return WSAHOST_NOT_FOUND;
-  std::memcpy(out, entry->ai_addr, sizeof(Ipv4Endpoint));
   return 0;
 }
 
