@@ -41,11 +41,7 @@ class DriveModeTest : public StreamTest {
 TEST_F(DriveModeTest, WithoutARemovableDriveStartFailsWithNotificationTenAndKeepsTheConnection) {
   drives("C=fixed:/");
   initOnThisPc();
-  asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
-  asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
-  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
-  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
-  ASSERT_EQ(driver->createBuffers(infos, 2, preferred, &callbacks), asio::kAseOk);
+  createSilentBuffers();
   EXPECT_EQ(driver->start(), asio::kAseNotPresent);
   EXPECT_THAT(spy.codes(), ElementsAre(10u));
   EXPECT_TRUE(controlOpen());

@@ -66,6 +66,15 @@ class StreamTest : public ControlTest {
     ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue) << errorText();
   }
 
+  // Buffers as a host makes them, filled by nobody.
+  void createSilentBuffers() {
+    static asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
+    asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
+    int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+    driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+    ASSERT_EQ(driver->createBuffers(infos, 2, preferred, &callbacks), asio::kAseOk);
+  }
+
   play::PlayResult playSignal(double rate, int64_t halves, double seconds = 20) {
     auto source = play::makeTestSignal(isDsdRate(rate));
     return play::play(*driver, *source, rate, seconds, halves);

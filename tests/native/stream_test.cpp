@@ -156,11 +156,7 @@ TEST_F(HostOrderTest, StartWithoutBuffersAnnouncesThenRefusesAndKeepsTheConnecti
 
 TEST_F(HostOrderTest, StopFromAnotherThreadAndTwiceEndsTheStreamOnce) {
   initAgainst(sinkOptions(24, 0, 0));
-  asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
-  asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
-  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
-  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
-  ASSERT_EQ(driver->createBuffers(infos, 2, preferred, &callbacks), asio::kAseOk);
+  createSilentBuffers();
   ASSERT_EQ(driver->start(), asio::kAseOk);
   // A second start while it runs is refused, replacing nothing.
   EXPECT_EQ(driver->start(), asio::kAseNotPresent);
@@ -176,11 +172,7 @@ TEST_F(HostOrderTest, StopFromAnotherThreadAndTwiceEndsTheStreamOnce) {
 TEST_F(HostOrderTest, ASecondDriverObjectEndsTheRunningStream) {
   useWire(Wire::kUdp);
   initAgainst(sinkOptions(24, 0, 0));
-  asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
-  asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
-  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
-  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
-  ASSERT_EQ(driver->createBuffers(infos, 2, preferred, &callbacks), asio::kAseOk);
+  createSilentBuffers();
   ASSERT_EQ(driver->start(), asio::kAseOk);
   std::this_thread::sleep_for(milliseconds(50));
 
@@ -198,12 +190,8 @@ TEST_F(HostOrderTest, StopRacingAStreamThatEndsByItselfNeverHangsOrLeaks) {
   sink::SinkOptions options = sinkOptions(24, 0, 0);
   options.tickLimit = 2;
   initAgainst(options);
-  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
-  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
-  asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
   for (int round = 0; round < 20; ++round) {
-    asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
-    ASSERT_EQ(driver->createBuffers(infos, 2, preferred, &callbacks), asio::kAseOk);
+    createSilentBuffers();
     ASSERT_EQ(driver->start(), asio::kAseOk) << errorText();
     // Around the moment the sink closes after its two ticks (1 ms each at 48 frames).
     std::this_thread::sleep_for(std::chrono::microseconds(500 * (round % 8)));
