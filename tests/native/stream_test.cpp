@@ -203,3 +203,84 @@ TEST_F(HostOrderTest, StopRacingAStreamThatEndsByItselfNeverHangsOrLeaks) {
 
 }  // namespace
 }  // namespace tavro::testing
+
+namespace tavro::testing {
+namespace {
+
+// What start leaves behind when one of its steps fails: the result, the
+// text, the notification, the control connection, and no thread.
+struct StartFailure {
+  const char* name;
+  Wire wire;
+  platform::Call call;  // the platform call that fails, or Count for none
+  int refuse;           // the streamer answers the announcement "ERROR n"
+  const char* text;     // null: errorText unchanged
+  std::vector<uintptr_t> notifications;
+  bool controlOpenAfter;
+};
+
+void PrintTo(const StartFailure& c, std::ostream* os) { *os << c.name; }
+
+const StartFailure kStartFailures[] = {
+    {"ControlConnectionCannotReopen",
+     Wire::kTcp,
+     platform::Call::connect,
+     0,
+     "Unable to connect to TAVROStreamer: Is server running?",
+     {20},
+     false},
+    {"PacketBufferNotAllocated", Wire::kTcp, platform::Call::VirtualAlloc, 0, nullptr, {30}, false},
+    {"DataSocketNotCreated", Wire::kUdp, platform::Call::WSASocketA, 0, nullptr, {20}, false},
+    {"AnnouncementNotSent",
+     Wire::kTcp,
+     platform::Call::send,
+     0,
+     "Unable to send data to TAVROStreamer: Is server running?",
+     {},
+     false},
+    {"AnnouncementRefused",
+     Wire::kUdp,
+     platform::Call::Count,
+     2,
+     "Error receiving response from TAVROStreamer",
+     {2},
+     false},
+    {"NoStreamingThread",
+     Wire::kRio,
+     platform::Call::CreateThread,
+     0,
+     "TAVRODriver could not start its streaming thread",
+     {30},
+     false},
+};
+
+class StartFailureTest : public StreamTest, public ::testing::WithParamInterface<StartFailure> {};
+
+TEST_P(StartFailureTest, LeavesWhatTheStepSaysAndNoStream) {
+  const StartFailure& c = GetParam();
+  useWire(c.wire);
+  sink::SinkOptions options = sinkOptions(24, 0, 0);
+  options.refuse = c.refuse;
+  initAgainst(options);
+  createSilentBuffers();
+  // The reopening case begins with the connection already gone.
+  if (c.call == platform::Call::connect) control::closeControlConnection();
+  const std::string textBefore = errorText();
+  std::optional<platform::ScopedFault> fault;
+  if (c.call != platform::Call::Count) fault.emplace(c.call);
+  if (c.call == platform::Call::VirtualAlloc) failedAllocations = 1;
+  EXPECT_EQ(driver->start(), asio::kAseNotPresent);
+  fault.reset();
+  EXPECT_EQ(errorText(), c.text != nullptr ? c.text : textBefore);
+  EXPECT_EQ(spy.codes(), c.notifications);
+  EXPECT_EQ(controlOpen(), c.controlOpenAfter);
+  EXPECT_FALSE(object().streaming.load());
+  EXPECT_EQ(stream::streamState().streamThread, nullptr);
+  EXPECT_EQ(platform::processPriorityClass(), platform::kNormalPriorityClass);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StartFailureTest, ::testing::ValuesIn(kStartFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tavro::testing
