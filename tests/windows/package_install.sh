@@ -94,6 +94,12 @@ check "driver CLSID" "$clsid" "$(value "$driver_key" CLSID)"
 wine "$folder/$play" --list
 check "tavro-play --list shows the driver" yes \
   "$(tr -d '\r' <"$out" | grep -qxF "asio:     TAVRO Driver | TAVRO Driver | $clsid" && echo yes || echo no)"
+# The opt-in log, in the Windows user's profile folder: on for this run only.
+wine cmd /c echo %USERPROFILE%
+profile=$(tr -d '\r' <"$out" | tail -n 1)
+unix_profile=$WINEPREFIX/drive_c/${profile#[Cc]:\\}
+unix_profile=${unix_profile//\\//}
+touch "$unix_profile/TAVRODriver.log"
 address="127.$((1 + ($$ / 254) % 254)).$((1 + $$ % 254)).$((1 + RANDOM % 254))"
 timeout 300 "$sink" --address "$address" --once --verify --transport 1 --word-length 24 \
   --buffer-index 3 >"$work/sink.log" 2>&1 &
@@ -109,6 +115,11 @@ summary=$(grep '^summary:' "$work/sink.log" | tail -n 1)
 check "the sink saw the stream bit-exact" yes \
   "$([[ "$summary" == *"verify=bit-exact"* ]] && echo yes || echo no)"
 [ "$played" = 0 ] || { tr -d '\r' <"$out"; cat "$work/sink.log"; }
+log=$(tr -d '\r' <"$unix_profile/TAVRODriver.log")
+for event in "loaded: $dll" "announcement reply: \"+OK\"" "start: rate 48000 Hz" "stop: "; do
+  check "the log shows '$event'" yes "$(grep -qF "$event" <<<"$log" && echo yes || echo no)"
+done
+rm -f "$unix_profile/TAVRODriver.log"
 
 # Uninstall.
 cmd64 "$win_folder\\uninstall.cmd" /q
