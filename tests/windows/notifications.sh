@@ -62,7 +62,8 @@ if [ "$which" = drives ]; then
   drive_type() {  # floppy: a removable drive to Windows; hd: a fixed one
     mkdir -p "$work/q" "$WINEPREFIX/dosdevices"
     ln -sfn "$work/q" "$WINEPREFIX/dosdevices/q:"
-    TAVRO_WINE_ARCH=64 "$wine_run" reg add 'HKLM\Software\Wine\Drives' /v q: /d "$1" /f \
+    # Wine reads them from the 64-bit view, whichever program writes them.
+    "$wine_run" reg add 'HKLM\Software\Wine\Drives' /v q: /d "$1" /f /reg:64 \
       >"$work/reg.out" 2>&1
     # Drive types are read when the prefix starts.
     timeout 60 "$server" -k >/dev/null 2>&1
