@@ -119,6 +119,9 @@ log=$(tr -d '\r' <"$unix_profile/TAVRODriver.log")
 for event in "loaded: $dll" "announcement reply: \"+OK\"" "start: rate 48000 Hz" "stop: "; do
   check "the log shows '$event'" yes "$(grep -qF "$event" <<<"$log" && echo yes || echo no)"
 done
+check "the log's stop line counts the stream" yes \
+  "$(grep -qE 'stop: .*packets [1-9][0-9]*, ticks [1-9][0-9]*, ignored ticks [0-9]+$' <<<"$log" &&
+    echo yes || echo no)"
 rm -f "$unix_profile/TAVRODriver.log"
 
 # Uninstall.
