@@ -6,4 +6,4 @@ add_test(NAME package_install
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/package_install.sh ${TAVRO_WINE_RUN} ${TAVRO_WINE_ARCH}
           ${PROJECT_SOURCE_DIR} ${TAVRO_NATIVE_SINK})
 set_tests_properties(package_install PROPERTIES
-  TIMEOUT 900 RESOURCE_LOCK tavro_package ENVIRONMENT "TAVRO_WINE_TIMEOUT=200")
+  TIMEOUT 900 RESOURCE_LOCK "tavro_package;tavro_transport_loopback" ENVIRONMENT "TAVRO_WINE_TIMEOUT=200")

@@ -39,5 +39,5 @@ add_test(NAME notifications_drive_mode
           $<TARGET_FILE:tavro-play> $<TARGET_FILE:tavro_driver>
           $<TARGET_FILE:notification_listener> drives)
 set_tests_properties(notifications_drive_mode PROPERTIES
-  TIMEOUT 600 RESOURCE_LOCK "tavro_single_pc_streamer;tavro_desktop_session"
+  TIMEOUT 600 RESOURCE_LOCK "tavro_single_pc_streamer;tavro_desktop_session;tavro_transport_loopback"
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-drive-prefix;TAVRO_WINE_TIMEOUT=150")
