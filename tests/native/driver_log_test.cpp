@@ -2,7 +2,6 @@
 // leaves one line per lifecycle event in it; without the file the driver
 // writes no file at all.
 #include "driver/driver_log.h"
-#include "driver/error_texts.h"
 
 #include <gmock/gmock.h>
 
@@ -13,6 +12,7 @@
 #include <regex>
 #include <string>
 
+#include "driver/error_texts.h"
 #include "stream_fixture.h"
 
 namespace tavro::testing {
