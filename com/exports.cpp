@@ -1,14 +1,30 @@
 #include "com/exports.h"
 
+#include <atomic>
 #include <new>
 
 #include "com/class_factory.h"
 #include "com/class_table.h"
 #include "com/module_counters.h"
+#include "driver/driver_log.h"
 
 using namespace tavro::com;
 
+namespace {
+
+// Hosts ask for the class object right after loading the module: the log's
+// first line, once per process.
+void logModuleLoad() noexcept {
+  static std::atomic<bool> logged{false};
+  if (logged.exchange(true)) return;
+  tavro::driver::log::refresh();
+  tavro::driver::log::line("loaded: %s, version %s", TAVRO_MODULE_FILE_NAME, TAVRO_PROJECT_VERSION);
+}
+
+}  // namespace
+
 extern "C" HResult TAVRO_STDCALL DllGetClassObject(const Guid* clsid, const Guid* iid, void** out) {
+  logModuleLoad();
   if (!(*iid == kIidIUnknown) && !(*iid == kIidIClassFactory)) return kENoInterface;
   for (size_t i = 0; i < kClassTableLength; ++i) {
     const ClassEntry& entry = kClassTable[i];

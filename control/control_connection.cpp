@@ -5,6 +5,7 @@
 #include "control/settings_query.h"
 #include "control/streamer_host.h"
 #include "control/wire_frame.h"
+#include "driver/driver_log.h"
 #include "driver/error_texts.h"
 #include "driver/vantrel.h"
 
@@ -111,6 +112,13 @@ bool connectStreamer(driver::Vantrel& driver) noexcept {
     driver.notify(Notification::kSetupFailed);
     return false;
   }
+  const StreamerSettings& settings = driver.settings;
+  driver::log::line(
+      "settings: transport %u, word length %u, shift %u, interface %u of %u, drive mode %u, "
+      "invert %u",
+      settings.transportMode, settings.wordLength, settings.sampleShift, settings.interfaceIndex,
+      static_cast<unsigned>(settings.interfaces.size()), settings.driveMode,
+      settings.invertPolarity);
   return true;
 }
 

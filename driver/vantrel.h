@@ -104,6 +104,10 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   std::string drivePath;
   // Counted by the streaming thread; read by a host thread that ends the stream.
   std::atomic<size_t> packetsSent{0};
+  // Ticks the streamer sent, and those that moved nothing (no host buffers
+  // or callbacks, or a receive of the wrong size): the log's stop line.
+  std::atomic<uint64_t> ticksReceived{0};
+  std::atomic<uint64_t> ticksIgnored{0};
   platform::Ipv4Endpoint destination{};
 
  private:

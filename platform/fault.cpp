@@ -77,7 +77,9 @@ constexpr const char* kNames[] = {"GetModuleHandleA",
                                   "RIONotify",
                                   "RIOCloseCompletionQueue",
                                   "RIODeregisterBuffer",
-                                  "getsockname"};
+                                  "getsockname",
+                                  "GetEnvironmentVariableA",
+                                  "AppendToFile"};
 static_assert(std::size(kNames) == static_cast<size_t>(Call::Count));
 
 }  // namespace

@@ -79,6 +79,9 @@ enum class Call : uint16_t {
   RIOCloseCompletionQueue,
   RIODeregisterBuffer,
   getsockname,
+  // the user's opt-in log file
+  GetEnvironmentVariableA,
+  AppendToFile,
   Count
 };
 

@@ -1,5 +1,6 @@
 #include "control/control_connection.h"
 #include "control/format_announcement.h"
+#include "driver/driver_log.h"
 #include "driver/dsd_rates.h"
 #include "driver/error_texts.h"
 #include "driver/stream_readiness.h"
@@ -100,6 +101,8 @@ asio::AsioError Vantrel::start() noexcept {
     return asio::kAseNotPresent;
   }
   packetsSent = 0;
+  ticksReceived = 0;
+  ticksIgnored = 0;
   if (control::announceFormat(*this,
                               {layout.announcedRate, layout.wireBits, layout.packetSizeNumber,
                                static_cast<int32_t>(layout.datagramSize)}) != asio::kAseOk) {
@@ -137,6 +140,12 @@ asio::AsioError Vantrel::start() noexcept {
     stream::releaseDataTransport();
     return asio::kAseNotPresent;
   }
+  log::line(
+      "start: rate %.0f Hz, %d frames, transport %u, %u-bit wire, packet %u bytes, %u datagrams "
+      "of %u bytes",
+      sampleRate, bufferFrames, settings.transportMode, static_cast<unsigned>(layout.wireBits),
+      static_cast<unsigned>(layout.packetBytes), static_cast<unsigned>(layout.datagramsPerBuffer),
+      static_cast<unsigned>(layout.datagramSize));
   return asio::kAseOk;
 }
 

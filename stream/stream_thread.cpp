@@ -2,6 +2,7 @@
 
 #include "asio/asio.h"
 #include "control/control_connection.h"
+#include "driver/driver_log.h"
 #include "driver/vantrel.h"
 #include "stream/data_transport.h"
 #include "stream/stream_control.h"
@@ -24,11 +25,14 @@ uint32_t runStream(void* /*argument*/) {
   alignas(8) unsigned char buffer[kTickReceiveBytes];
   while (!state.streamStopped.load(std::memory_order_acquire)) {
     const int32_t received = receiveTick(driver, buffer);
-    if (received == 2) {
-      processTick(driver);
-    } else if (received <= 0) {
+    if (received <= 0) {
       control::closeControlConnection();
       break;
+    }
+    // Counters only: the log reads them at stop, never per tick.
+    driver.ticksReceived.fetch_add(1, std::memory_order_relaxed);
+    if (received != 2 || !processTick(driver)) {
+      driver.ticksIgnored.fetch_add(1, std::memory_order_relaxed);
     }
   }
   endStream(driver);
@@ -39,11 +43,11 @@ uint32_t runStream(void* /*argument*/) {
 
 bool onStreamThread() noexcept { return isStreamThread; }
 
-void processTick(driver::Vantrel& driver) noexcept {
-  if (!driver.streaming.load(std::memory_order_acquire)) return;
+bool processTick(driver::Vantrel& driver) noexcept {
+  if (!driver.streaming.load(std::memory_order_acquire)) return false;
   // Loaded once: a host may clear it between a test and a call.
   asio::AsioCallbacks* callbacks = driver.hostCallbacks.load(std::memory_order_acquire);
-  if (callbacks == nullptr || callbacks->bufferSwitch == nullptr) return;
+  if (callbacks == nullptr || callbacks->bufferSwitch == nullptr) return false;
   callbacks->bufferSwitch(driver.currentHalf, asio::kAsioFalse);
   driver.packAndSend();
   driver.currentHalf = driver.currentHalf == 0 ? 1 : 0;
@@ -51,6 +55,7 @@ void processTick(driver::Vantrel& driver) noexcept {
   driver.samplePosition.store(
       driver.samplePosition.load(std::memory_order_relaxed) + driver.bufferFrames,
       std::memory_order_release);
+  return true;
 }
 
 bool startStreamThread(driver::Vantrel& driver, platform::ThreadHandle hostThread,
@@ -101,6 +106,11 @@ bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
   if (state.streamStopped.exchange(true, std::memory_order_acq_rel)) return false;
   driver::Vantrel* running = state.streamDriver.load(std::memory_order_acquire);
   driver::Vantrel& driver = running != nullptr ? *running : caller;
+  driver::log::line("stop: %s; packets %llu, ticks %llu, ignored ticks %llu",
+                    isStreamThread ? "the stream ended" : "the host stops",
+                    static_cast<unsigned long long>(driver.packetsSent.load()),
+                    static_cast<unsigned long long>(driver.ticksReceived.load()),
+                    static_cast<unsigned long long>(driver.ticksIgnored.load()));
 
   platform::closeHandle(driver.streamMutex);
   driver.streamMutex = nullptr;

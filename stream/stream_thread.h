@@ -12,7 +12,7 @@ class Vantrel;
 namespace tavro::stream {
 
 // One tick: the host fills half currentHalf, which is packed and sent.
-void processTick(driver::Vantrel& driver) noexcept;
+bool processTick(driver::Vantrel& driver) noexcept;
 
 // Raises the process and pins the threads, then starts the streaming thread
 // for `driver`, whose `streaming` it sets first. `hostThread` (taken over)

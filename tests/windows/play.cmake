@@ -18,3 +18,26 @@ add_test(NAME play_stream
 set_tests_properties(play_stream PROPERTIES
   TIMEOUT 600 RESOURCE_LOCK tavro_control_prefix
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=120")
+
+# The notification codes as a real top-level window receives them, with the
+# error text the host gets, against a misbehaving tavro-sink.
+add_executable(notification_listener ${CMAKE_CURRENT_LIST_DIR}/notification_listener.cpp)
+tavro_warnings(notification_listener)
+add_test(NAME notifications_seen_by_a_window
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/notifications.sh ${TAVRO_WINE_RUN} ${TAVRO_NATIVE_SINK}
+          $<TARGET_FILE:tavro-play> $<TARGET_FILE:tavro_driver>
+          $<TARGET_FILE:notification_listener>)
+set_tests_properties(notifications_seen_by_a_window PROPERTIES
+  TIMEOUT 600 RESOURCE_LOCK "tavro_control_prefix;tavro_desktop_session"
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=120")
+
+# Drive mode: code 10 when no drive is removable, none when Wine's drive Q:
+# is. A prefix of this test's own, since it changes the prefix's drives; the
+# streamer must be on this PC, so the sink takes 127.0.0.1.
+add_test(NAME notifications_drive_mode
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/notifications.sh ${TAVRO_WINE_RUN} ${TAVRO_NATIVE_SINK}
+          $<TARGET_FILE:tavro-play> $<TARGET_FILE:tavro_driver>
+          $<TARGET_FILE:notification_listener> drives)
+set_tests_properties(notifications_drive_mode PROPERTIES
+  TIMEOUT 600 RESOURCE_LOCK "tavro_single_pc_streamer;tavro_desktop_session;tavro_transport_loopback"
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-drive-prefix;TAVRO_WINE_TIMEOUT=150")

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "play/audio_source.h"
 #include "play/driver_library.h"
+#include "play/installed_drivers.h"
 #include "play/player.h"
 #include "play/streamer_settings_store.h"
 
@@ -55,9 +57,12 @@ void describeStream(tavro::asio::IAsio& driver, bool withBuffers) {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: tavro-play [--driver PATH] [--single-pc | --host ADDRESS]\n"
+               "usage: tavro-play --list\n"
+               "       tavro-play [--driver PATH | --asio NAME] [--single-pc | --host ADDRESS]\n"
                "                  [--signal | --dsd-signal | --wav FILE | --dsf FILE]\n"
                "                  [--rate HZ] [--seconds S]\n"
+               "  --list            list the installed ASIO drivers as a host does (Windows)\n"
+               "  --asio NAME       create the installed driver NAME through COM (Windows)\n"
                "  --driver PATH     the driver library to load\n"
                "  --single-pc       first store: the streamer runs on this PC (127.0.0.1)\n"
                "  --host ADDRESS    first store: the streamer's IPv4 address\n"
@@ -123,15 +128,83 @@ bool playThrough(tavro::asio::IAsio& driver, const PlayRequest& request) {
   return true;
 }
 
+// Init, the host's questions and, when asked, a stream. The exit status:
+// 0 played (or only asked), 3 init failed, 4 the stream failed.
+int runSession(tavro::asio::IAsio& driver, const std::string& origin, const PlayRequest& request) {
+  char name[32] = {};
+  driver.getDriverName(name);
+  std::printf("driver:   %s, version %d (%s)\n", name, driver.getDriverVersion(), origin.c_str());
+  const bool connected = driver.init(nullptr) == tavro::asio::kAsioTrue;
+  char text[128] = {};
+  driver.getErrorMessage(text);
+  if (!connected) {
+    std::printf("init:     failed: %s\n", text);
+    return 3;
+  }
+  std::printf("init:     connected to the streamer\n");
+  const bool playing = request.source != PlayRequest::Source::kNone;
+  describeStream(driver, !playing);
+  if (playing && !playThrough(driver, request)) return 4;
+  return 0;
+}
+
+// Creates the installed driver `name` as a host does and runs a session.
+int runInstalled(const char* name, const PlayRequest& request) {
+  std::vector<tavro::play::InstalledDriver> drivers;
+  std::string error;
+  if (!tavro::play::installedDrivers(drivers, error)) {
+    std::fprintf(stderr, "tavro-play: %s\n", error.c_str());
+    return 1;
+  }
+  const tavro::play::InstalledDriver* chosen = nullptr;
+  for (const auto& driver : drivers) {
+    if (driver.name == name) chosen = &driver;
+  }
+  if (chosen == nullptr) {
+    std::fprintf(stderr, "tavro-play: no ASIO driver \"%s\" is installed\n", name);
+    return 1;
+  }
+  tavro::play::ComDriver com(*chosen);
+  if (com.driver() == nullptr) {
+    std::fprintf(stderr, "tavro-play: %s\n", com.error().c_str());
+    return 1;
+  }
+  const int status = runSession(*com.driver(), "COM " + chosen->clsid, request);
+  com.driver()->Release();
+  std::printf("unload:   released through COM\n");
+  return status;
+}
+
+// What a host's device list shows: one line per installed driver.
+int listDrivers() {
+  std::vector<tavro::play::InstalledDriver> drivers;
+  std::string error;
+  if (!tavro::play::installedDrivers(drivers, error)) {
+    std::fprintf(stderr, "tavro-play: %s\n", error.c_str());
+    return 1;
+  }
+  if (drivers.empty()) std::printf("no ASIO driver is installed\n");
+  for (const auto& driver : drivers) {
+    std::printf("asio:     %s | %s | %s\n", driver.name.c_str(), driver.description.c_str(),
+                driver.clsid.empty() ? "(no CLSID)" : driver.clsid.c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string driverPath = defaultDriverPath(argv[0]);
   bool singlePc = false;
   const char* host = nullptr;
+  const char* asioName = nullptr;
   PlayRequest request;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--driver") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--list") == 0 && argc == 2) {
+      return listDrivers();
+    } else if (std::strcmp(argv[i], "--asio") == 0 && i + 1 < argc) {
+      asioName = argv[++i];
+    } else if (std::strcmp(argv[i], "--driver") == 0 && i + 1 < argc) {
       driverPath = argv[++i];
     } else if (std::strcmp(argv[i], "--single-pc") == 0) {
       singlePc = true;
@@ -166,6 +239,7 @@ int main(int argc, char** argv) {
     std::printf("settings: streamer at %s\n", singlePc ? "127.0.0.1 (this PC)" : host);
   }
 
+  if (asioName != nullptr) return runInstalled(asioName, request);
   tavro::play::DriverLibrary library(driverPath);
   if (!library.error().empty()) {
     std::fprintf(stderr, "tavro-play: %s\n", library.error().c_str());
@@ -177,28 +251,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  char name[32] = {};
-  driver->getDriverName(name);
-  std::printf("driver:   %s, version %d (%s)\n", name, driver->getDriverVersion(),
-              driverPath.c_str());
-  const bool connected = driver->init(nullptr) == tavro::asio::kAsioTrue;
-  char text[128] = {};
-  driver->getErrorMessage(text);
-  if (connected) {
-    std::printf("init:     connected to the streamer\n");
-  } else {
-    std::printf("init:     failed: %s\n", text);
-  }
-
-  bool played = true;
-  if (connected) {
-    const bool playing = request.source != PlayRequest::Source::kNone;
-    describeStream(*driver, !playing);
-    if (playing) played = playThrough(*driver, request);
-  }
-
+  const int status = runSession(*driver, driverPath, request);
   driver->Release();
   std::printf("unload:   %s\n", library.canUnload() ? "library idle, may unload" : "library busy");
-  if (!connected) return 3;
-  return played ? 0 : 4;
+  return status;
 }

@@ -1,0 +1,65 @@
+@echo off
+rem Registers the TAVRO Driver for ASIO hosts: TAVRODriver64.dll for 64-bit
+rem hosts with System32's regsvr32, TAVRODriver.dll for 32-bit hosts with
+rem SysWOW64's (on 32-bit Windows, System32's). Run it from the unpacked
+rem folder; the DLLs stay where they are, so keep the folder.
+rem   install.cmd [/q]    /q: no pause at the end (for scripts)
+setlocal
+set "HERE=%~dp0"
+set "QUIET=%~1"
+set "FAILED=0"
+
+rem Registration writes HKLM and HKCR: without administrator rights it would
+rem fail, so ask Windows to start this script again elevated.
+reg add "HKLM\SOFTWARE\TAVRO Driver Setup Check" /f >nul 2>&1
+if errorlevel 1 goto elevate
+reg delete "HKLM\SOFTWARE\TAVRO Driver Setup Check" /f >nul 2>&1
+
+rem A 32-bit command prompt on 64-bit Windows sees SysWOW64 as System32;
+rem Sysnative is the real System32 from there.
+set "REGSVR64=%SystemRoot%\System32\regsvr32.exe"
+if exist "%SystemRoot%\Sysnative\regsvr32.exe" set "REGSVR64=%SystemRoot%\Sysnative\regsvr32.exe"
+set "REGSVR32=%SystemRoot%\SysWOW64\regsvr32.exe"
+
+if not exist "%SystemRoot%\SysWOW64\regsvr32.exe" goto windows32
+call :register "%REGSVR64%" "TAVRODriver64.dll" "64-bit hosts"
+call :register "%REGSVR32%" "TAVRODriver.dll" "32-bit hosts"
+goto done
+
+:windows32
+call :register "%SystemRoot%\System32\regsvr32.exe" "TAVRODriver.dll" "32-bit hosts"
+goto done
+
+:register
+if not exist "%HERE%%~2" (
+  echo FAILED: %~2 is missing from %HERE%
+  set "FAILED=1"
+  goto :eof
+)
+"%~1" /s "%HERE%%~2"
+set "CODE=%errorlevel%"
+if not "%CODE%"=="0" (
+  echo FAILED: %~2 was not registered ^(%~1 exit code %CODE%^)
+  set "FAILED=1"
+) else (
+  echo registered: %~2 for %~3
+)
+goto :eof
+
+:elevate
+if /i "%QUIET%"=="/q" (
+  echo FAILED: administrator rights are needed: run install.cmd as administrator
+  exit /b 2
+)
+echo Administrator rights are needed: Windows will ask for them.
+powershell -NoProfile -Command "Start-Process -FilePath '%~f0' -Verb RunAs"
+exit /b 0
+
+:done
+if "%FAILED%"=="0" (
+  echo The TAVRO Driver is installed. Check it with: tavro-play.exe --list
+) else (
+  echo The TAVRO Driver is NOT fully installed: see the lines above.
+)
+if /i not "%QUIET%"=="/q" pause
+exit /b %FAILED%
