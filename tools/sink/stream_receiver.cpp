@@ -71,6 +71,7 @@ void StreamReceiver::complete() {
     } else if (const int64_t sentAt = pacer_.sentAt(index); sentAt >= 0) {
       latency_.add(now - sentAt);
     }
+    if (now > pacer_.originNs() + format_.tickOffsetNs(index + 1)) ++late_;
   }
   current_->index = index;
   queue_.push(std::move(current_));

@@ -78,7 +78,9 @@ StreamReport runStream(const SessionSetup& setup) {
   const LatencyStats& latency = receiver.latency();
   report.latencyMedianUs = latency.percentileUs(0.5);
   report.latencyP99Us = latency.percentileUs(0.99);
+  report.latencyP999Us = latency.percentileUs(0.999);
   report.latencyMaxUs = latency.maxUs();
+  report.late = receiver.late();
   report.tickLateMaxUs = static_cast<uint64_t>(pacer.lateMaxNs() / 1000);
   report.file = consumer.file();
   report.end = end;

@@ -50,6 +50,7 @@ TickPacer::~TickPacer() {
 }
 
 std::string TickPacer::start(Target target, int64_t originNs) {
+  originNs_.store(originNs, std::memory_order_release);
   std::promise<std::string> priority;
   std::future<std::string> granted = priority.get_future();
   // The promise moves to the thread: it may still be inside set_value when
