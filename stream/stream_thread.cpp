@@ -14,6 +14,16 @@ constexpr uint32_t kDriveModeSettleMilliseconds = 3000;
 
 thread_local bool isStreamThread = false;
 
+// A datagram is one tick when it holds exactly two bytes. The control
+// connection is a byte stream: ticks the thread was too late to take one by
+// one arrive together in one receive, and dropping them would leave the
+// stream behind the streamer for good, so every two bytes count (an odd
+// count is no tick, as a datagram of the wrong size is none).
+int32_t ticksReceived(const driver::Vantrel& driver, int32_t received) noexcept {
+  if (driver.settings.transportMode == control::kTransportUdp) return received == 2 ? 1 : 0;
+  return received % 2 == 0 ? received / 2 : 0;
+}
+
 uint32_t runStream(void* /*argument*/) {
   isStreamThread = true;
   StreamState& state = streamState();
@@ -23,11 +33,13 @@ uint32_t runStream(void* /*argument*/) {
   alignas(8) unsigned char buffer[kTickReceiveBytes];
   while (!state.streamStopped.load(std::memory_order_acquire)) {
     const int32_t received = receiveTick(driver, buffer);
-    if (received == 2) {
-      processTick(driver);
-    } else if (received <= 0) {
+    if (received <= 0) {
       control::closeControlConnection();
       break;
+    }
+    for (int32_t tick = ticksReceived(driver, received);
+         tick > 0 && !state.streamStopped.load(std::memory_order_acquire); --tick) {
+      processTick(driver);
     }
   }
   endStream(driver);

@@ -119,11 +119,15 @@ int main(int argc, char** argv) {
   uint8_t tick[64];
   if (wire == "tcp") {
     if (!sendAll(control, packet.data(), packet.size())) return 1;
-    for (;;) {
+    // As the driver does: every two bytes of the byte stream are a tick.
+    size_t pending = 0;
+    for (bool open = true; open;) {
       const ssize_t count = ::recv(control, tick, sizeof tick, 0);
       if (count <= 0) break;
-      if (!sendAll(control, packet.data(), packet.size())) break;
-      ++answered;
+      for (pending += static_cast<size_t>(count); pending >= 2 && open; pending -= 2) {
+        open = sendAll(control, packet.data(), packet.size());
+        ++answered;
+      }
     }
   } else {
     const int data = ::socket(AF_INET, SOCK_DGRAM, 0);
