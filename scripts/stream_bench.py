@@ -209,8 +209,16 @@ def main():
     parser.add_argument("--long", action="store_true",
                         help="the README figures: 20000 ticks, 60 s capacity streams")
     parser.add_argument("--only", choices=["latency", "capacity", "cpu", "syscalls"])
+    parser.add_argument("--ticks", type=int, help="ticks per latency stream")
+    parser.add_argument("--repetitions", type=int, help="runs of each row")
+    parser.add_argument("--capacity-seconds", type=float)
+    parser.add_argument("--cpu-seconds", type=float)
     args = parser.parse_args()
     ticks, reps, cap, cpu_s = (20000, 3, 60.0, 20.0) if args.long else (2000, 3, 2.0, 3.0)
+    ticks = args.ticks or ticks
+    reps = args.repetitions or reps
+    cap = args.capacity_seconds or cap
+    cpu_s = args.cpu_seconds or cpu_s
     os.environ.setdefault("TAVRO_REGISTRY_DIR", tempfile.mkdtemp(prefix="tavro-bench-reg-"))
     os.environ.setdefault("TAVRO_DESKTOP_LOG", os.path.join(os.environ["TAVRO_REGISTRY_DIR"], "desktop.log"))
     with open("/proc/cpuinfo") as f:
