@@ -30,8 +30,10 @@ _address = [0]
 
 
 def next_address():
+    # A block of loopback addresses of this run's own, apart from the tests'.
     _address[0] += 1
-    return f"127.91.{_address[0] // 250}.{_address[0] % 250 + 1}"
+    block = 160 + os.getpid() % 80
+    return f"127.{block}.{_address[0] // 250 % 250}.{_address[0] % 250 + 1}"
 
 
 def summary(text):
