@@ -16,6 +16,16 @@ constexpr uint32_t kWakeByShutdownMilliseconds = 1000;
 
 thread_local bool isStreamThread = false;
 
+// A datagram is one tick when it holds exactly two bytes. The control
+// connection is a byte stream: ticks the thread was too late to take one by
+// one arrive together in one receive, and dropping them would leave the
+// stream behind the streamer for good, so every two bytes count (an odd
+// count is no tick, as a datagram of the wrong size is none).
+int32_t ticksIn(const driver::Vantrel& driver, int32_t received) noexcept {
+  if (driver.settings.transportMode == control::kTransportUdp) return received == 2 ? 1 : 0;
+  return received % 2 == 0 ? received / 2 : 0;
+}
+
 uint32_t runStream(void* /*argument*/) {
   isStreamThread = true;
   StreamState& state = streamState();
@@ -31,8 +41,11 @@ uint32_t runStream(void* /*argument*/) {
     }
     // Counters only: the log reads them at stop, never per tick.
     driver.ticksReceived.fetch_add(1, std::memory_order_relaxed);
-    if (received != 2 || !processTick(driver)) {
-      driver.ticksIgnored.fetch_add(1, std::memory_order_relaxed);
+    const int32_t ticks = ticksIn(driver, received);
+    if (ticks == 0) driver.ticksIgnored.fetch_add(1, std::memory_order_relaxed);
+    for (int32_t tick = ticks; tick > 0 && !state.streamStopped.load(std::memory_order_acquire);
+         --tick) {
+      if (!processTick(driver)) driver.ticksIgnored.fetch_add(1, std::memory_order_relaxed);
     }
   }
   endStream(driver);

@@ -10,6 +10,7 @@ if(NOT WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/sink/stream_receiver.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/stream_report.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/tick_pacer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/thread_priority.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/latency_stats.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/packet_inspector.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/packet_consumer.cpp

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "sink/monotonic.h"
@@ -70,6 +71,11 @@ void StreamReceiver::complete() {
       ++unasked_;
     } else if (const int64_t sentAt = pacer_.sentAt(index); sentAt >= 0) {
       latency_.add(now - sentAt);
+      // Due when the next tick is, or a period after its own tick when the
+      // sink itself sent that one late: the driver had that long either way.
+      const int64_t due = std::max(pacer_.originNs() + format_.tickOffsetNs(index + 1),
+                                   sentAt + format_.periodNs());
+      if (now > due) ++late_;
     }
   }
   current_->index = index;

@@ -27,6 +27,9 @@ class StreamReceiver {
   uint64_t bytes() const { return bytes_; }
   uint64_t malformed() const { return malformed_; }
   uint64_t unasked() const { return unasked_; }
+  // Packets whose last byte came after the next tick was due on the pacer's
+  // schedule: a streamer would have had nothing to play by then.
+  uint64_t late() const { return late_; }
   uint64_t foreign() const { return foreign_; }
   bool pacing() const { return pacing_; }
   int64_t endNs() const { return endNs_; }
@@ -56,6 +59,7 @@ class StreamReceiver {
   uint64_t bytes_ = 0;
   uint64_t malformed_ = 0;
   uint64_t unasked_ = 0;
+  uint64_t late_ = 0;
   uint64_t foreign_ = 0;
   bool pacing_ = false;
   bool primed_ = false;

@@ -22,11 +22,12 @@ std::string summaryLine(const StreamReport& r) {
                      " transport=" + r.transport;
   line += field("rate", r.rate) + field("ticks", r.ticks) + field("packets", r.packets) +
           field("bytes", r.bytes) + field("missing", r.missing) + field("malformed", r.malformed) +
-          field("unasked", r.unasked) + field("wrong-markers", r.wrongMarkers) +
-          field("mismatched", r.mismatched);
+          field("late", r.late) + field("unasked", r.unasked) +
+          field("wrong-markers", r.wrongMarkers) + field("mismatched", r.mismatched);
   line += std::string(" verify=") + (!r.verified ? "off" : r.bitExact() ? "bit-exact" : "failed");
   line += field("latency-median-us", r.latencyMedianUs) + field("latency-p99-us", r.latencyP99Us) +
-          field("latency-max-us", r.latencyMaxUs) + field("tick-late-max-us", r.tickLateMaxUs);
+          field("latency-p999-us", r.latencyP999Us) + field("latency-max-us", r.latencyMaxUs) +
+          field("tick-late-max-us", r.tickLateMaxUs);
   line += std::string(" end=") + endName(r.end) + " file=" + (r.file.empty() ? "-" : r.file);
   return line;
 }

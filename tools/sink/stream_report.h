@@ -29,6 +29,7 @@ struct StreamReport {
   uint64_t bytes = 0;      // data bytes received, whole packets or not
   uint64_t missing = 0;    // packets asked for (the first, one per tick) that never came
   uint64_t malformed = 0;  // packets that came with the wrong size (each in its tick's place)
+  uint64_t late = 0;       // packets that came after the tick following theirs was due
   uint64_t unasked = 0;    // packets that came before their tick was sent
   uint64_t foreign = 0;    // datagrams from another sender than the priming one, ignored
   uint64_t wrongMarkers = 0;
@@ -37,6 +38,7 @@ struct StreamReport {
   std::optional<Mismatch> firstMismatch;
   uint64_t latencyMedianUs = 0;
   uint64_t latencyP99Us = 0;
+  uint64_t latencyP999Us = 0;
   uint64_t latencyMaxUs = 0;
   uint64_t tickLateMaxUs = 0;  // how far the pacer's worst tick was behind its schedule
   std::string file;            // empty when none was written

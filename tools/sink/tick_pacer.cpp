@@ -14,25 +14,12 @@
 #include <future>
 
 #include "sink/monotonic.h"
+#include "sink/thread_priority.h"
 
 namespace tavro::sink {
 namespace {
 
 constexpr size_t kRememberedTicks = 1 << 16;
-
-// Real-time scheduling when allowed, else the best nice level granted.
-std::string raisePriority() {
-  sched_param param{};
-  param.sched_priority = ::sched_get_priority_max(SCHED_FIFO);
-  if (::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) == 0) {
-    return "SCHED_FIFO " + std::to_string(param.sched_priority);
-  }
-  const auto self = static_cast<id_t>(::gettid());
-  for (int nice = -20; nice < 0; ++nice) {
-    if (::setpriority(PRIO_PROCESS, self, nice) == 0) return "nice " + std::to_string(nice);
-  }
-  return "normal priority";
-}
 
 }  // namespace
 
@@ -50,6 +37,7 @@ TickPacer::~TickPacer() {
 }
 
 std::string TickPacer::start(Target target, int64_t originNs) {
+  originNs_.store(originNs, std::memory_order_release);
   std::promise<std::string> priority;
   std::future<std::string> granted = priority.get_future();
   // The promise moves to the thread: it may still be inside set_value when
@@ -57,7 +45,7 @@ std::string TickPacer::start(Target target, int64_t originNs) {
   thread_ = std::thread([this, target, originNs, priority = std::move(priority)]() mutable {
     // Wake-ups exactly when asked, not batched with other timers.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    priority.set_value(raisePriority());
+    priority.set_value(raiseThreadPriority());
     run(target, originNs);
   });
   return granted.get();

@@ -43,6 +43,8 @@ class TickPacer {
   uint64_t sentBy(int64_t cutoffNs) const;
   // True once the limit is reached or the connection refused a tick.
   bool done() const { return done_.load(std::memory_order_acquire); }
+  // Where the schedule starts: tick k is due k periods after it.
+  int64_t originNs() const { return originNs_.load(std::memory_order_acquire); }
   int64_t lateMaxNs() const { return lateMaxNs_.load(); }
   uint64_t failures() const { return failures_.load(); }
 
@@ -59,6 +61,7 @@ class TickPacer {
   std::atomic<uint64_t> sent_{0};
   std::atomic<bool> done_{false};
   std::atomic<int64_t> lateMaxNs_{0};
+  std::atomic<int64_t> originNs_{0};
   std::atomic<uint64_t> failures_{0};
 };
 
