@@ -12,6 +12,7 @@
 
 #include "platform/address_list.h"
 #include "platform/fault.h"
+#include "platform/open_counts.h"
 #include "platform/posix/net_state.h"
 
 namespace tavro::platform {
@@ -26,7 +27,6 @@ constexpr int32_t kWsaHostNotFound = 11001;    // WSAHOST_NOT_FOUND
 int fd(Socket socket) noexcept { return static_cast<int>(socket); }
 
 bool started() noexcept { return netUsers.load(std::memory_order_acquire) > 0; }
-
 
 }  // namespace
 
@@ -65,7 +65,9 @@ Socket openTcpSocket() noexcept {
   if (injected(Call::socket)) return kInvalidSocket;
   if (!started()) return kInvalidSocket;
   const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  return handle < 0 ? kInvalidSocket : static_cast<Socket>(handle);
+  if (handle < 0) return kInvalidSocket;
+  countOpened(Resource::kSocket);
+  return static_cast<Socket>(handle);
 }
 
 int32_t setNoDelay(Socket socket) noexcept {
@@ -134,7 +136,7 @@ void shutdownBoth(Socket socket) noexcept {
 
 void closeSocket(Socket socket) noexcept {
   if (injected(Call::closesocket)) return;
-  ::close(fd(socket));
+  if (::close(fd(socket)) == 0) countClosed(Resource::kSocket);
 }
 
 }  // namespace tavro::platform
