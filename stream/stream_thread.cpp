@@ -144,7 +144,11 @@ void joinStreamThread() noexcept {
   static std::mutex joining;
   const std::lock_guard<std::mutex> hold(joining);
   if (state.streamThread != nullptr) {
-    platform::waitForThread(state.streamThread, platform::kWaitForever);
+    // What the thread uses is closed right after this: a wait that failed
+    // once is tried again rather than closing it under a running thread.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (platform::waitForThread(state.streamThread, platform::kWaitForever)) break;
+    }
     platform::closeThread(state.streamThread);
     state.streamThread = nullptr;
   }
