@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/address_list.h"
@@ -97,14 +98,22 @@ int32_t sendBytes(Socket socket, const void* data, int32_t length) noexcept {
   if (length < 0) return kSocketError;
   // MSG_NOSIGNAL: a streamer that went away must fail the send, as on
   // Windows, instead of killing the host with SIGPIPE.
-  const ssize_t sent = ::send(fd(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+  ssize_t sent = 0;
+  // A signal the host's process takes is no failure of the connection:
+  // Winsock never reports one, so neither may this.
+  do {
+    sent = ::send(fd(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
   return sent < 0 ? kSocketError : static_cast<int32_t>(sent);
 }
 
 int32_t receiveBytes(Socket socket, void* buffer, int32_t length) noexcept {
   if (injected(Call::recv)) return kSocketError;
   if (length < 0) return kSocketError;
-  const ssize_t received = ::recv(fd(socket), buffer, static_cast<size_t>(length), 0);
+  ssize_t received = 0;
+  do {
+    received = ::recv(fd(socket), buffer, static_cast<size_t>(length), 0);
+  } while (received < 0 && errno == EINTR);
   return received < 0 ? kSocketError : static_cast<int32_t>(received);
 }
 
