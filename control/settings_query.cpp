@@ -12,8 +12,10 @@ namespace {
 constexpr char16_t kNoReplyMarker = u'X';
 constexpr char16_t kReplyMark = u's';
 
+// A query that never left would be waited for forever: the receive has no
+// time-out, and the streamer has nothing to answer.
 bool ask(const char* query) noexcept {
-  sendFrame("%s", query);
+  if (!sendFrame("%s", query)) return false;
   frameBuffer().setUnit(0, kNoReplyMarker);
   return receiveFrame() && frameBuffer().unit(0) == kReplyMark;
 }

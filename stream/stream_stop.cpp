@@ -1,3 +1,5 @@
+#include <mutex>
+
 #include "driver/vantrel.h"
 #include "stream/data_transport.h"
 #include "stream/stream_control.h"
@@ -6,6 +8,13 @@
 namespace tavro::driver {
 
 asio::AsioError Vantrel::stop() noexcept {
+  // Host threads stop one at a time: a second stop arriving while the first
+  // still sends the stop datagram or waits for the streaming thread would
+  // close the data transport under it. The streaming thread (a host stopping
+  // from its buffer switch) never waits here: the host's stop may be joining it.
+  static std::mutex stopping;
+  std::unique_lock<std::mutex> hold(stopping, std::defer_lock);
+  if (!stream::onStreamThread()) hold.lock();
   stream::StreamState& state = stream::streamState();
   // The stream may be another object's: only one runs per process.
   Vantrel* running = state.streamDriver.load(std::memory_order_acquire);

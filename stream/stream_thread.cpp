@@ -1,5 +1,7 @@
 #include "stream/stream_thread.h"
 
+#include <mutex>
+
 #include "asio/asio.h"
 #include "control/control_connection.h"
 #include "driver/driver_log.h"
@@ -167,8 +169,17 @@ bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
 void joinStreamThread() noexcept {
   if (isStreamThread) return;
   StreamState& state = streamState();
+  // Two host threads stopping at once both come here: one joins and closes
+  // the handles, the other waits for that and then finds nothing to do, so
+  // that neither returns while the thread still runs nor closes a handle twice.
+  static std::mutex joining;
+  const std::lock_guard<std::mutex> hold(joining);
   if (state.streamThread != nullptr) {
-    platform::waitForThread(state.streamThread, platform::kWaitForever);
+    // What the thread uses is closed right after this: a wait that failed
+    // once is tried again rather than closing it under a running thread.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (platform::waitForThread(state.streamThread, platform::kWaitForever)) break;
+    }
     platform::closeThread(state.streamThread);
     state.streamThread = nullptr;
   }

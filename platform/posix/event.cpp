@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/fault.h"
+#include "platform/open_counts.h"
 #include "platform/posix/event_handle.h"
 
 namespace tavro::platform {
@@ -17,7 +18,9 @@ namespace tavro::platform {
 KernelHandle createEvent() noexcept {
   if (injected(Call::CreateEventA)) return nullptr;
   const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  return fd < 0 ? nullptr : eventHandleOf(fd);
+  if (fd < 0) return nullptr;
+  countOpened(Resource::kHandle);
+  return eventHandleOf(fd);
 }
 
 bool setEvent(KernelHandle event) noexcept {
@@ -43,7 +46,7 @@ WaitResult waitForEvent(KernelHandle event, uint32_t milliseconds) noexcept {
 
 void closeEvent(KernelHandle event) noexcept {
   if (injected(Call::CloseHandle) || event == nullptr) return;
-  ::close(eventFdOf(event));
+  if (::close(eventFdOf(event)) == 0) countClosed(Resource::kHandle);
 }
 
 }  // namespace tavro::platform

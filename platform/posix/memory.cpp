@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/fault.h"
+#include "platform/open_counts.h"
 
 namespace tavro::platform {
 namespace {
@@ -27,13 +28,14 @@ void* allocatePages(size_t bytes) noexcept {
   void* base = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (base == MAP_FAILED) return nullptr;
   *static_cast<size_t*>(base) = total;
+  countOpened(Resource::kPages);
   return static_cast<char*>(base) + page;
 }
 
 void freePages(void* block) noexcept {
   if (injected(Call::VirtualFree) || block == nullptr) return;
   char* base = static_cast<char*>(block) - pageSize();
-  munmap(base, *reinterpret_cast<size_t*>(base));
+  if (munmap(base, *reinterpret_cast<size_t*>(base)) == 0) countClosed(Resource::kPages);
 }
 
 }  // namespace tavro::platform

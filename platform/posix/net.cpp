@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/address_list.h"
 #include "platform/fault.h"
+#include "platform/open_counts.h"
 #include "platform/posix/net_state.h"
 
 namespace tavro::platform {
@@ -77,7 +79,9 @@ Socket openTcpSocket() noexcept {
   if (injected(Call::socket)) return kInvalidSocket;
   if (!started()) return kInvalidSocket;
   const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  return handle < 0 ? kInvalidSocket : static_cast<Socket>(handle);
+  if (handle < 0) return kInvalidSocket;
+  countOpened(Resource::kSocket);
+  return static_cast<Socket>(handle);
 }
 
 int32_t setNoDelay(Socket socket) noexcept {
@@ -107,14 +111,22 @@ int32_t sendBytes(Socket socket, const void* data, int32_t length) noexcept {
   if (length < 0) return kSocketError;
   // MSG_NOSIGNAL: a streamer that went away must fail the send, as on
   // Windows, instead of killing the host with SIGPIPE.
-  const ssize_t sent = ::send(fd(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+  ssize_t sent = 0;
+  // A signal the host's process takes is no failure of the connection:
+  // Winsock never reports one, so neither may this.
+  do {
+    sent = ::send(fd(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
   return sent < 0 ? kSocketError : static_cast<int32_t>(sent);
 }
 
 int32_t receiveBytes(Socket socket, void* buffer, int32_t length) noexcept {
   if (injected(Call::recv)) return kSocketError;
   if (length < 0) return kSocketError;
-  const ssize_t received = ::recv(fd(socket), buffer, static_cast<size_t>(length), 0);
+  ssize_t received = 0;
+  do {
+    received = ::recv(fd(socket), buffer, static_cast<size_t>(length), 0);
+  } while (received < 0 && errno == EINTR);
   return received < 0 ? kSocketError : static_cast<int32_t>(received);
 }
 
@@ -146,7 +158,7 @@ void shutdownBoth(Socket socket) noexcept {
 
 void closeSocket(Socket socket) noexcept {
   if (injected(Call::closesocket)) return;
-  ::close(fd(socket));
+  if (::close(fd(socket)) == 0) countClosed(Resource::kSocket);
 }
 
 }  // namespace tavro::platform

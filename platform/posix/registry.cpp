@@ -247,7 +247,11 @@ int32_t regQueryValue(RegKey key, const char* value, uint32_t* type, uint8_t* da
       *size = needed;
       return kRegMoreData;
     }
-    if (data != nullptr) std::memcpy(data, stored.data(), stored.size());
+    // Raw value bytes, as RegQueryValueEx returns them: a text brings its own NUL.
+    if (data != nullptr) {
+      // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
+      std::memcpy(data, stored.data(), stored.size());
+    }
     *size = needed;
     return kRegOk;
   } catch (...) {

@@ -23,6 +23,8 @@ bool addressOf(const char* name, sockaddr_un& address, socklen_t& length) {
   const size_t nameLength = std::strlen(name);
   if (1 + sizeof kPrefix - 1 + nameLength > sizeof address.sun_path) return false;
   std::memcpy(address.sun_path + 1, kPrefix, sizeof kPrefix - 1);
+  // An abstract socket name is counted by its length, not ended by a NUL.
+  // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
   std::memcpy(address.sun_path + sizeof kPrefix, name, nameLength);
   length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + sizeof kPrefix + nameLength);
   return true;

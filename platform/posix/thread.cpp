@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/fault.h"
+#include "platform/open_counts.h"
 
 namespace tavro::platform {
 namespace {
@@ -51,6 +52,7 @@ ThreadHandle startThread(ThreadEntry entry, void* argument) noexcept {
     delete record;
     return nullptr;
   }
+  countOpened(Resource::kThread);
   return record;
 }
 
@@ -58,6 +60,7 @@ ThreadHandle openCurrentThread() noexcept {
   auto* record = new (std::nothrow) ThreadRecord;
   if (record == nullptr) return nullptr;
   record->thread = pthread_self();
+  countOpened(Resource::kThread);
   return record;
 }
 
@@ -88,6 +91,7 @@ void closeThread(ThreadHandle thread) noexcept {
   // A thread nobody waited for must not keep its resources forever.
   if (record->joinable) pthread_detach(record->thread);
   delete record;
+  countClosed(Resource::kThread);
 }
 
 bool isCurrentThread(ThreadHandle thread) noexcept {

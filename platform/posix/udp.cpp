@@ -6,6 +6,7 @@
 
 #include "platform/fault.h"
 #include "platform/net.h"
+#include "platform/open_counts.h"
 #include "platform/posix/net_state.h"
 
 namespace tavro::platform {
@@ -28,7 +29,9 @@ Socket openUdpSocket(bool /*registeredIo*/) noexcept {
   if (injected(Call::WSASocketA)) return kInvalidSocket;
   if (netUsers.load(std::memory_order_acquire) <= 0) return kInvalidSocket;
   const int handle = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-  return handle < 0 ? kInvalidSocket : static_cast<Socket>(handle);
+  if (handle < 0) return kInvalidSocket;
+  countOpened(Resource::kSocket);
+  return static_cast<Socket>(handle);
 }
 
 int32_t bindTo(Socket socket, const Ipv4Endpoint& local) noexcept {

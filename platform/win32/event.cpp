@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include "platform/fault.h"
+#include "platform/open_counts.h"
 
 namespace tavro::platform {
 
 KernelHandle createEvent() noexcept {
   if (injected(Call::CreateEventA)) return nullptr;
-  return CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (event != nullptr) countOpened(Resource::kHandle);
+  return event;
 }
 
 bool setEvent(KernelHandle event) noexcept {
@@ -30,7 +33,7 @@ WaitResult waitForEvent(KernelHandle event, uint32_t milliseconds) noexcept {
 
 void closeEvent(KernelHandle event) noexcept {
   if (injected(Call::CloseHandle) || event == nullptr) return;
-  CloseHandle(event);
+  if (CloseHandle(event)) countClosed(Resource::kHandle);
 }
 
 }  // namespace tavro::platform

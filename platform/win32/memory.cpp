@@ -3,17 +3,20 @@
 #include <windows.h>
 
 #include "platform/fault.h"
+#include "platform/open_counts.h"
 
 namespace tavro::platform {
 
 void* allocatePages(size_t bytes) noexcept {
   if (injected(Call::VirtualAlloc)) return nullptr;
-  return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  void* block = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (block != nullptr) countOpened(Resource::kPages);
+  return block;
 }
 
 void freePages(void* block) noexcept {
   if (injected(Call::VirtualFree) || block == nullptr) return;
-  VirtualFree(block, 0, MEM_RELEASE);
+  if (VirtualFree(block, 0, MEM_RELEASE)) countClosed(Resource::kPages);
 }
 
 }  // namespace tavro::platform

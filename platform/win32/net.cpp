@@ -9,6 +9,7 @@
 
 #include "platform/address_list.h"
 #include "platform/fault.h"
+#include "platform/open_counts.h"
 
 namespace tavro::platform {
 namespace {
@@ -60,7 +61,9 @@ int32_t lookupNumericUdp(const char* node, const char* service, Ipv4Endpoint* ou
 Socket openTcpSocket() noexcept {
   if (injected(Call::socket)) return kInvalidSocket;
   const SOCKET created = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  return created == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(created);
+  if (created == INVALID_SOCKET) return kInvalidSocket;
+  countOpened(Resource::kSocket);
+  return static_cast<Socket>(created);
 }
 
 int32_t setNoDelay(Socket socket) noexcept {
@@ -128,7 +131,7 @@ void shutdownBoth(Socket socket) noexcept {
 
 void closeSocket(Socket socket) noexcept {
   if (injected(Call::closesocket)) return;
-  ::closesocket(handle(socket));
+  if (::closesocket(handle(socket)) == 0) countClosed(Resource::kSocket);
 }
 
 }  // namespace tavro::platform

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/fault.h"
+#include "platform/open_counts.h"
 
 namespace tavro::platform {
 namespace {
@@ -34,7 +35,11 @@ ThreadHandle startThread(ThreadEntry entry, void* argument) noexcept {
   auto* record = new (std::nothrow) StartRecord{entry, argument};
   if (record == nullptr) return nullptr;
   HANDLE thread = CreateThread(nullptr, 0, runEntry, record, 0, nullptr);
-  if (thread == nullptr) delete record;
+  if (thread == nullptr) {
+    delete record;
+    return nullptr;
+  }
+  countOpened(Resource::kThread);
   return thread;
 }
 
@@ -45,6 +50,7 @@ ThreadHandle openCurrentThread() noexcept {
                        DUPLICATE_SAME_ACCESS)) {
     return nullptr;
   }
+  countOpened(Resource::kThread);
   return real;
 }
 
@@ -55,7 +61,7 @@ bool waitForThread(ThreadHandle thread, uint32_t milliseconds) noexcept {
 
 void closeThread(ThreadHandle thread) noexcept {
   if (injected(Call::CloseHandle) || thread == nullptr) return;
-  CloseHandle(handleOf(thread));
+  if (CloseHandle(handleOf(thread))) countClosed(Resource::kThread);
 }
 
 bool isCurrentThread(ThreadHandle thread) noexcept {

@@ -5,6 +5,7 @@
 
 #include "platform/fault.h"
 #include "platform/net.h"
+#include "platform/open_counts.h"
 
 namespace tavro::platform {
 namespace {
@@ -23,7 +24,9 @@ Socket openUdpSocket(bool registeredIo) noexcept {
   if (injected(Call::WSASocketA)) return kInvalidSocket;
   const DWORD flags = registeredIo ? WSA_FLAG_REGISTERED_IO : WSA_FLAG_OVERLAPPED;
   const SOCKET created = ::WSASocketA(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, flags);
-  return created == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(created);
+  if (created == INVALID_SOCKET) return kInvalidSocket;
+  countOpened(Resource::kSocket);
+  return static_cast<Socket>(created);
 }
 
 int32_t bindTo(Socket socket, const Ipv4Endpoint& local) noexcept {

@@ -1,0 +1,47 @@
+// A frame received from a streamer that sends whatever it likes, in segments
+// of whatever size, then closes: the receive must end, and the decoded text
+// stay inside the frame and stop at the first NUL.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <thread>
+
+#include "control/control_connection.h"
+#include "control/wire_frame.h"
+#include "platform/net.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace tavro;
+  if (size < 1) return 0;
+  const size_t segment = 1 + data[0] % 64;
+  ++data;
+  --size;
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return 0;
+  // Written from a thread of its own: tiny segments fill the socket's buffer
+  // long before the bytes do, and only the receive empties it.
+  std::thread writer([&, size] {
+    for (size_t at = 0; at < size; at += segment) {
+      if (::write(ends[1], data + at, std::min(segment, size - at)) < 0) break;
+    }
+    ::close(ends[1]);
+  });
+  control::controlSocket().store(static_cast<platform::Socket>(ends[0]));
+  const bool whole = control::receiveFrame();
+  // What the frame did not take is left for the writer to finish.
+  uint8_t rest[4096];
+  while (::read(ends[0], rest, sizeof rest) > 0) {
+  }
+  writer.join();
+  if (whole != (size >= control::kFrameBytes)) __builtin_trap();
+  const control::FrameText text(control::frameBuffer());
+  const auto view = text.view();
+  if (view.size() > control::kFrameUnits) __builtin_trap();
+  if (view.find(u'\0') != std::u16string_view::npos) __builtin_trap();
+  control::controlSocket().store(platform::kInvalidSocket);
+  ::close(ends[0]);
+  return 0;
+}
