@@ -79,7 +79,8 @@ constexpr const char* kNames[] = {"GetModuleHandleA",
                                   "RIODeregisterBuffer",
                                   "getsockname",
                                   "GetEnvironmentVariableA",
-                                  "AppendToFile"};
+                                  "AppendToFile",
+                                  "CancelIoEx"};
 static_assert(std::size(kNames) == static_cast<size_t>(Call::Count));
 
 }  // namespace

@@ -82,6 +82,7 @@ enum class Call : uint16_t {
   // the user's opt-in log file
   GetEnvironmentVariableA,
   AppendToFile,
+  CancelIoEx,
   Count
 };
 

@@ -59,6 +59,11 @@ bool localHostName(char* name, uint32_t size) noexcept;
 // False when the name does not resolve or has no IPv4 address.
 bool firstIpv4Address(const char* name, char* text, uint32_t size) noexcept;
 
+// Ends a receive another thread is blocked in on `socket`, which stays open:
+// CancelIoEx on Windows, where a shut-down socket need not end it; on Linux
+// shutdown does, so it is asked again.
+void cancelBlockedReceive(Socket socket) noexcept;
+
 // shutdown(SD_BOTH) and closesocket; errors ignored.
 void shutdownBoth(Socket socket) noexcept;
 void closeSocket(Socket socket) noexcept;

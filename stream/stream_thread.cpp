@@ -148,18 +148,18 @@ bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
   // Taken out of the shared handle first, so that the streaming thread never
   // closes it too; shut down, which ends a receive on it; closed only once
   // the thread is gone, so that it never uses a number since reused.
-  platform::Socket taken = control::controlSocket().exchange(platform::kInvalidSocket);
+  const platform::Socket taken = control::controlSocket().exchange(platform::kInvalidSocket);
   if (taken != platform::kInvalidSocket) {
     settleDriveMode(driver);
     platform::shutdownBoth(taken);
   }
   wakeTickReceive();
   // Where a shut-down socket does not end a blocked receive and the
-  // streamer does not answer with a close, closing the socket does.
+  // streamer does not answer with a close, cancelling the receive does; the
+  // socket itself stays open until the thread is gone.
   if (taken != platform::kInvalidSocket && state.streamThread != nullptr &&
       !platform::waitForThread(state.streamThread, kWakeByShutdownMilliseconds)) {
-    platform::closeSocket(taken);
-    taken = platform::kInvalidSocket;
+    platform::cancelBlockedReceive(taken);
   }
   joinStreamThread();
   if (taken != platform::kInvalidSocket) platform::closeSocket(taken);

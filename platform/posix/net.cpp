@@ -156,6 +156,11 @@ void shutdownBoth(Socket socket) noexcept {
   ::shutdown(fd(socket), SHUT_RDWR);
 }
 
+void cancelBlockedReceive(Socket socket) noexcept {
+  if (injected(Call::CancelIoEx)) return;
+  ::shutdown(fd(socket), SHUT_RDWR);
+}
+
 void closeSocket(Socket socket) noexcept {
   if (injected(Call::closesocket)) return;
   if (::close(fd(socket)) == 0) countClosed(Resource::kSocket);

@@ -129,6 +129,11 @@ void shutdownBoth(Socket socket) noexcept {
   ::shutdown(handle(socket), SD_BOTH);
 }
 
+void cancelBlockedReceive(Socket socket) noexcept {
+  if (injected(Call::CancelIoEx)) return;
+  ::CancelIoEx(reinterpret_cast<HANDLE>(handle(socket)), nullptr);
+}
+
 void closeSocket(Socket socket) noexcept {
   if (injected(Call::closesocket)) return;
   if (::closesocket(handle(socket)) == 0) countClosed(Resource::kSocket);
