@@ -1,8 +1,10 @@
 #include "control/wire_frame.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "control/control_connection.h"
+#include "platform/clock.h"
 #include "platform/net.h"
 
 namespace tavro::control {
@@ -59,12 +61,34 @@ bool sendFrame(const char* format, ...) noexcept {
          platform::kSocketError;
 }
 
+namespace {
+
+std::atomic<uint32_t> replyLimitMs{kReplyTimeLimitMs};
+
+}  // namespace
+
+void setReplyTimeLimit(uint32_t milliseconds) noexcept { replyLimitMs.store(milliseconds); }
+
 bool receiveFrame() noexcept {
   const platform::Socket socket = controlSocket().load();
   if (socket == platform::kInvalidSocket) return false;
   uint8_t* const bytes = frameBuffer().bytes.data();
+  // One limit for the whole frame: a streamer that dribbles a byte now and
+  // then must not keep the host's thread any longer than one that is silent.
+  const uint64_t limitNs = uint64_t{replyLimitMs.load()} * 1'000'000;
+  const uint64_t startNs = platform::monotonicNanoseconds();
   size_t received = 0;
   while (received < kFrameBytes) {
+    uint64_t leftNs = limitNs;
+    const uint64_t nowNs = platform::monotonicNanoseconds();
+    // Without a clock each wait still has the whole limit: bounded all the same.
+    if (startNs != 0 && nowNs != 0) {
+      const uint64_t spentNs = nowNs - startNs;
+      leftNs = spentNs >= limitNs ? 0 : limitNs - spentNs;
+    }
+    if (platform::waitReadable(socket, static_cast<uint32_t>(leftNs / 1'000'000)) != 1) {
+      return false;
+    }
     const int32_t count = platform::receiveBytes(socket, bytes + received,
                                                  static_cast<int32_t>(kFrameBytes - received));
     if (count <= 0) return false;

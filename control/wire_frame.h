@@ -58,7 +58,13 @@ WireFrame& frameBuffer() noexcept;
 bool sendFrame(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
 
 // Receives into the frame buffer until 1024 bytes have arrived; false when the
-// connection is closed or ends, or a receive fails, before that. No time-out.
+// connection is closed or ends, a receive fails, or the reply limit passes
+// before that. A streamer that hangs must not hang the host with it.
 bool receiveFrame() noexcept;
+
+// Long enough for a streamer that opens its audio device before it answers.
+inline constexpr uint32_t kReplyTimeLimitMs = 10'000;
+// For tests, which cannot wait that long for every silent streamer.
+void setReplyTimeLimit(uint32_t milliseconds) noexcept;
 
 }  // namespace tavro::control

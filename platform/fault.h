@@ -66,6 +66,7 @@ enum class Call : uint16_t {
   sendto,
   recv,
   recvfrom,
+  select,
   shutdown,
   closesocket,
   // registered I/O

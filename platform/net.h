@@ -50,6 +50,11 @@ int32_t sendBytes(Socket socket, const void* data, int32_t length) noexcept;
 // or kSocketError. Blocks without a time-out.
 int32_t receiveBytes(Socket socket, void* buffer, int32_t length) noexcept;
 
+// Waits until `socket` has something to read (data, or the peer's close):
+// select on Windows, poll elsewhere. 1 when readable, 0 when `timeoutMs`
+// passed first, kSocketError on failure.
+int32_t waitReadable(Socket socket, uint32_t timeoutMs) noexcept;
+
 // This PC's own name: gethostbyname("") and its official name on Windows,
 // gethostname elsewhere. False when there is none or it does not fit.
 bool localHostName(char* name, uint32_t size) noexcept;

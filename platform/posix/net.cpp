@@ -4,11 +4,13 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/address_list.h"
@@ -128,6 +130,18 @@ int32_t receiveBytes(Socket socket, void* buffer, int32_t length) noexcept {
     received = ::recv(fd(socket), buffer, static_cast<size_t>(length), 0);
   } while (received < 0 && errno == EINTR);
   return received < 0 ? kSocketError : static_cast<int32_t>(received);
+}
+
+int32_t waitReadable(Socket socket, uint32_t timeoutMs) noexcept {
+  if (injected(Call::select)) return kSocketError;
+  pollfd watched{fd(socket), POLLIN, 0};
+  const int limit = timeoutMs > INT32_MAX ? static_cast<int>(INT32_MAX) : static_cast<int>(timeoutMs);
+  int ready = 0;
+  do {
+    ready = ::poll(&watched, 1, limit);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) return kSocketError;
+  return ready > 0 ? 1 : 0;
 }
 
 bool localHostName(char* name, uint32_t size) noexcept {

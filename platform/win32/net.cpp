@@ -97,6 +97,18 @@ int32_t receiveBytes(Socket socket, void* buffer, int32_t length) noexcept {
   return ::recv(handle(socket), static_cast<char*>(buffer), length, 0);
 }
 
+int32_t waitReadable(Socket socket, uint32_t timeoutMs) noexcept {
+  if (injected(Call::select)) return kSocketError;
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(handle(socket), &readable);
+  timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000 * 1000)};
+  // The first argument is ignored by Winsock.
+  const int ready = ::select(0, &readable, nullptr, nullptr, &limit);
+  if (ready == SOCKET_ERROR) return kSocketError;
+  return ready > 0 ? 1 : 0;
+}
+
 bool localHostName(char* name, uint32_t size) noexcept {
   if (injected(Call::gethostbyname)) return false;
   const hostent* local = ::gethostbyname("");
