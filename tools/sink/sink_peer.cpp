@@ -275,9 +275,13 @@ void SinkPeer::serve(int connection) {
     // Datagrams left from an earlier stream must not pass for this one's priming.
     if (step == Step::kAnnouncement) flushDatagrams();
     if (!answer(connection, step, text)) return;
-    if (step == Step::kAnnouncement && options_.refuse == 0 &&
-        options_.script[static_cast<size_t>(step)].misbehaviour == Misbehaviour::kNone &&
-        !options_.script[static_cast<size_t>(step)].reply) {
+    const StepScript& script = options_.script[static_cast<size_t>(step)];
+    // Only a whole "+OK", however it was sent, starts a stream.
+    const bool accepted =
+        options_.refuse == 0 && !script.reply &&
+        (script.misbehaviour == Misbehaviour::kNone || script.misbehaviour == Misbehaviour::kTrickle ||
+         script.misbehaviour == Misbehaviour::kGlued);
+    if (step == Step::kAnnouncement && accepted) {
       takeStream(connection, text);
       return;
     }
@@ -310,6 +314,9 @@ bool SinkPeer::answer(int connection, Step step, const std::u16string& /*text*/)
     case Misbehaviour::kClose:
       print(std::string("closing at the ") + stepName(step) + " without a reply");
       return false;
+    case Misbehaviour::kSilent:
+      print(std::string("silent at the ") + stepName(step) + "; waiting for the driver to close");
+      return true;
     case Misbehaviour::kSilentThenClose:
       print(std::string("silent at the ") + stepName(step));
       waitReadable(wake_[0], static_cast<int>(options_.silence.count()));
@@ -346,6 +353,23 @@ bool SinkPeer::sendReply(int connection, const std::string& reply, const StepScr
     print("closing after a short frame of " + std::to_string(kShortFrameBytes) + " bytes");
     return false;
   }
+  if (script.misbehaviour == Misbehaviour::kTrickle) {
+    // Each byte its own segment: no coalescing, and a pause the receiver
+    // must wait through between them.
+    const int on = 1;
+    ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    for (size_t i = 0; i < kFrameBytes; ++i) {
+      if (!sendAll(connection, frame + i, 1)) return false;
+      ::usleep(50);
+    }
+    return true;
+  }
+  if (script.misbehaviour == Misbehaviour::kGlued) {
+    uint8_t twice[2 * kFrameBytes];
+    std::memcpy(twice, frame, kFrameBytes);
+    std::memcpy(twice + kFrameBytes, frame, kFrameBytes);
+    return sendAll(connection, twice, sizeof twice);
+  }
   return sendAll(connection, frame, kFrameBytes);
 }
 
@@ -373,6 +397,7 @@ void SinkPeer::takeStream(int connection, const std::u16string& announcement) {
   setup.tickLimit = options_.tickLimit;
   setup.silentAtLimit = options_.silentAtLimit;
   setup.tickBytes = options_.tickBytes;
+  setup.tickStyle = options_.tickStyle;
   if (setup.tickLimit == 0 && options_.seconds > 0) {
     const double ticks = options_.seconds * format->rate / format->packetFrames;
     setup.tickLimit = ticks < 1 ? 1 : static_cast<uint64_t>(std::llround(ticks));

@@ -16,6 +16,7 @@
 
 #include "sink/stream_format.h"
 #include "sink/stream_report.h"
+#include "sink/tick_style.h"
 
 namespace tavro::sink {
 
@@ -36,6 +37,9 @@ enum class Misbehaviour {
   kSilentThenClose,  // no reply; close after `silence`
   kClose,            // close at once, without a reply
   kUnterminated,     // the reply fills all 512 units, no NUL
+  kTrickle,          // the reply goes out one byte per TCP segment
+  kGlued,            // the reply and a second copy of it in one send
+  kSilent,           // no reply; the connection stays open until the driver closes it
 };
 
 struct StepScript {
@@ -73,6 +77,7 @@ struct SinkOptions {
   bool silentAtLimit = false;
   // Bytes per tick (1 to 64); anything but 2 is no tick to a driver.
   uint32_t tickBytes = 2;
+  TickStyle tickStyle = TickStyle::kPaced;
   double seconds = 0;  // the same bound in seconds, when tickLimit is 0
   std::array<StepScript, kStepCount> script{};
   std::chrono::milliseconds silence{200};

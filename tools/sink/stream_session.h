@@ -9,6 +9,7 @@
 #include "sink/packet_consumer.h"
 #include "sink/stream_format.h"
 #include "sink/stream_report.h"
+#include "sink/tick_style.h"
 
 namespace tavro::sink {
 
@@ -20,6 +21,7 @@ struct SessionSetup {
   uint64_t tickLimit = 0;      // 0: the driver ends the stream
   bool silentAtLimit = false;  // at the limit, stop ticking but keep the connection
   uint32_t tickBytes = 2;
+  TickStyle tickStyle = TickStyle::kPaced;
   ConsumerSetup consumer;  // the format, checks and file
   std::function<void(const std::string&)> print;
 };

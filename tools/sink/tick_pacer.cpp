@@ -20,13 +20,16 @@ namespace tavro::sink {
 namespace {
 
 constexpr size_t kRememberedTicks = 1 << 16;
+constexpr int64_t kFloodGapNs = 20'000;
 
 }  // namespace
 
-TickPacer::TickPacer(const StreamFormat& format, uint64_t limit, uint32_t tickBytes)
+TickPacer::TickPacer(const StreamFormat& format, uint64_t limit, uint32_t tickBytes,
+                     TickStyle style)
     : format_(format),
       limit_(limit),
       tickBytes_(std::clamp<uint32_t>(tickBytes, 1, 64)),
+      style_(style),
       sentTimes_(kRememberedTicks) {
   stopEvent_ = ::eventfd(0, EFD_CLOEXEC);
 }
@@ -45,7 +48,9 @@ std::string TickPacer::start(Target target, int64_t originNs) {
   thread_ = std::thread([this, target, originNs, priority = std::move(priority)]() mutable {
     // Wake-ups exactly when asked, not batched with other timers.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    priority.set_value(raiseThreadPriority());
+    // A flood at real-time priority would starve the very driver it tests.
+    priority.set_value(style_ == TickStyle::kFlood ? "normal priority (flooding)"
+                                                   : raiseThreadPriority());
     run(target, originNs);
   });
   return granted.get();
@@ -89,10 +94,17 @@ void TickPacer::run(Target target, int64_t originNs) {
   int64_t lastNs = originNs;
   for (uint64_t slot = 1; limit_ == 0 || sent < limit_; ++slot) {
     const int64_t deadline = originNs + format_.tickOffsetNs(slot);
-    // Behind schedule, catch up at twice the rate rather than in a burst: a
-    // driver that reads two ticks in one receive answers neither.
-    const int64_t earliest = lastNs + format_.periodNs() / 2;
-    if (!sleepUntil(std::max(deadline, earliest))) break;
+    if (style_ == TickStyle::kFlood) {
+      // Far faster than any host fills buffers, yet yielding the processor.
+      if (!sleepUntil(monotonicNs() + kFloodGapNs)) break;
+    } else {
+      // Behind schedule, catch up at twice the rate rather than in a burst: a
+      // driver that reads two ticks in one receive answers neither.
+      const int64_t earliest = lastNs + format_.periodNs() / 2;
+      if (!sleepUntil(std::max(deadline, earliest))) break;
+    }
+    const uint32_t bytes =
+        style_ == TickStyle::kEveryLength ? static_cast<uint32_t>(slot % 65) : tickBytes_;
     // The tick's content means nothing to the driver; its number helps a capture.
     uint8_t tick[64] = {static_cast<uint8_t>(sent + 1), static_cast<uint8_t>((sent + 1) >> 8)};
     // Published before it goes out: a quick driver may answer before send returns.
@@ -100,10 +112,10 @@ void TickPacer::run(Target target, int64_t originNs) {
     sentTimes_[(sent + 1) % kRememberedTicks].store(now, std::memory_order_relaxed);
     sent_.store(sent + 1, std::memory_order_release);
     const ssize_t result =
-        target.datagram ? ::sendto(target.fd, tick, tickBytes_, MSG_DONTWAIT,
+        target.datagram ? ::sendto(target.fd, tick, bytes, MSG_DONTWAIT,
                                    reinterpret_cast<const sockaddr*>(&target.to), sizeof target.to)
-                        : ::send(target.fd, tick, tickBytes_, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (result != static_cast<ssize_t>(tickBytes_)) {
+                        : ::send(target.fd, tick, bytes, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (result != static_cast<ssize_t>(bytes)) {
       sent_.store(sent, std::memory_order_release);
       failures_.fetch_add(1);
       // A full TCP buffer or a transient UDP error skips this tick; a
