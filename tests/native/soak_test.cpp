@@ -1,5 +1,6 @@
 // Many start/stop cycles, each against a streamer that behaves differently
-// (streams on, closes after a few ticks, falls silent, sends junk ticks), with
+// (streams on, closes after a few ticks, falls silent, sends junk ticks,
+// floods ticks), with
 // the host racing the streaming thread: stop from two threads at once,
 // disposeBuffers without stop, or a second driver object made mid-stream.
 // Nothing may hang, and afterwards nothing may be left open. Run under the
@@ -21,7 +22,7 @@ namespace {
 
 using std::chrono::microseconds;
 
-enum class Peer { kStreams, kCloses, kFallsSilent, kJunkTicks, kCount };
+enum class Peer { kStreams, kCloses, kFallsSilent, kJunkTicks, kFloods, kCount };
 enum class Race { kPlainStop, kTwoStops, kDisposeWithoutStop, kSecondObject, kCount };
 
 int cycles() {
@@ -54,9 +55,11 @@ TEST_P(SoakTest, StartStopCyclesWithAMisbehavingStreamerAndRacingHost) {
     SCOPED_TRACE(cycle);
     sink::SinkOptions options = sinkOptions(24, 0, 0);
     options.verify = false;
-    options.tickLimit = peerKind == Peer::kStreams || peerKind == Peer::kJunkTicks
-                            ? 0
-                            : 1 + static_cast<uint32_t>(random() % 4);
+    options.tickLimit =
+        peerKind == Peer::kStreams || peerKind == Peer::kJunkTicks || peerKind == Peer::kFloods
+            ? 0
+            : 1 + static_cast<uint32_t>(random() % 4);
+    options.tickStyle = peerKind == Peer::kFloods ? sink::TickStyle::kFlood : sink::TickStyle::kPaced;
     options.silentAtLimit = peerKind == Peer::kFallsSilent;
     options.tickBytes = peerKind == Peer::kJunkTicks ? 3 : 2;
     startPeer(options);

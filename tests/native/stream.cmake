@@ -1,6 +1,7 @@
 # A host plays through the real driver to an in-process tavro-sink that checks
 # every sample, and streamers and hosts that misbehave.
-add_executable(stream_tests ${CMAKE_CURRENT_LIST_DIR}/stream_test.cpp)
+add_executable(stream_tests ${CMAKE_CURRENT_LIST_DIR}/stream_test.cpp
+                            ${CMAKE_CURRENT_LIST_DIR}/hostile_streamer_test.cpp)
 target_link_libraries(stream_tests PRIVATE tavro_test_support tavro_sink_peer tavro_play_host
                       GTest::gmock_main)
 target_include_directories(stream_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})

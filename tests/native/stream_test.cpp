@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(AllWires, BitExactStreamTest, ::testing::ValuesIn(kBitE
 
 // A streamer that misbehaves mid-stream, on each wire: the host is never
 // hung, stop ends cleanly, and nothing is left open.
-enum class Trouble { kCloses, kFallsSilent, kJunkTicks, kTicksInPairs };
+enum class Trouble { kCloses, kFallsSilent, kJunkTicks, kTicksInPairs, kEveryLength, kFlood };
 
 struct TroubleCase {
   const char* name;
@@ -109,6 +109,15 @@ const TroubleCase kTroubleCases[] = {
     {"RioJunkTicks", Wire::kRio, Trouble::kJunkTicks, false},
     // Two ticks in one TCP receive, as when the driver's thread was held up.
     {"TcpTicksInPairs", Wire::kTcp, Trouble::kTicksInPairs, true},
+    // Ticks of every length from 0 to 64 bytes; an empty datagram reads as
+    // the end of the stream, as a closed socket does.
+    {"TcpTicksOfEveryLength", Wire::kTcp, Trouble::kEveryLength, true},
+    {"UdpTicksOfEveryLength", Wire::kUdp, Trouble::kEveryLength, false},
+    {"RioTicksOfEveryLength", Wire::kRio, Trouble::kEveryLength, false},
+    // Ticks far faster than any host fills buffers.
+    {"TcpFlood", Wire::kTcp, Trouble::kFlood, true},
+    {"UdpFlood", Wire::kUdp, Trouble::kFlood, false},
+    {"RioFlood", Wire::kRio, Trouble::kFlood, false},
 };
 
 void PrintTo(const TroubleCase& c, std::ostream* os) { *os << c.name; }
@@ -121,7 +130,13 @@ TEST_P(TroubledStreamTest, HostStopsCleanlyWhateverTheStreamerDoes) {
   // Junk ticks a few tens of milliseconds apart: over TCP two of them read
   // together would make an even count, which is ticks.
   sink::SinkOptions options = sinkOptions(24, 0, c.trouble == Trouble::kJunkTicks ? 6 : 0);
-  options.tickLimit = c.trouble == Trouble::kJunkTicks ? 0 : 5;
+  options.tickLimit = c.trouble == Trouble::kJunkTicks     ? 0
+                      : c.trouble == Trouble::kEveryLength ? 130
+                      : c.trouble == Trouble::kFlood       ? 2000
+                                                           : 5;
+  options.tickStyle = c.trouble == Trouble::kEveryLength ? sink::TickStyle::kEveryLength
+                      : c.trouble == Trouble::kFlood     ? sink::TickStyle::kFlood
+                                                         : sink::TickStyle::kPaced;
   options.silentAtLimit = c.trouble == Trouble::kFallsSilent;
   options.tickBytes = c.trouble == Trouble::kJunkTicks      ? 3
                       : c.trouble == Trouble::kTicksInPairs ? 4
@@ -137,6 +152,19 @@ TEST_P(TroubledStreamTest, HostStopsCleanlyWhateverTheStreamerDoes) {
     EXPECT_EQ(played.halves, 1);
   } else if (c.trouble == Trouble::kTicksInPairs) {
     EXPECT_EQ(played.halves, 11);  // the first, then two per receive
+  } else if (c.trouble == Trouble::kEveryLength) {
+    // A datagram's length is kept: the 2-byte one is the only tick before
+    // the empty one. A byte stream keeps no lengths, so TCP has no count.
+    if (c.wire != Wire::kTcp) {
+      EXPECT_EQ(played.halves, 2);
+    }
+  } else if (c.trouble == Trouble::kFlood) {
+    EXPECT_GT(played.halves, 100);
+    // However fast the ticks, what arrives is the host's audio, unharmed.
+    const sink::StreamReport flooded = report(1);
+    EXPECT_GT(flooded.packets, 100u);
+    EXPECT_EQ(flooded.mismatched, 0u);
+    EXPECT_EQ(flooded.malformed, 0u);
   } else {
     EXPECT_EQ(played.halves, 6);  // the first, then one per tick
   }
@@ -282,6 +310,7 @@ TEST_P(StartFailureTest, LeavesWhatTheStepSaysAndNoStream) {
   EXPECT_EQ(errorText(), c.text != nullptr ? c.text : textBefore);
   EXPECT_EQ(spy.codes(), c.notifications);
   EXPECT_EQ(controlOpen(), c.controlOpenAfter);
+  EXPECT_EQ(stream::streamState().dataSocket.load(), platform::kInvalidSocket);
   EXPECT_FALSE(object().streaming.load());
   EXPECT_EQ(stream::streamState().streamThread, nullptr);
   EXPECT_EQ(platform::processPriorityClass(), platform::kNormalPriorityClass);

@@ -2,12 +2,28 @@
 // reference counts, aggregation and the unload decision.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <new>
+
 #include "asio/asio.h"
 #include "com/class_factory.h"
 #include "com/class_id.h"
 #include "com/exports.h"
 #include "com/module_counters.h"
 #include "support/driver_fixture.h"
+
+// The driver makes its objects with the non-throwing new, so a host sees a
+// result code instead of an exception; this lets a test make that one fail.
+std::atomic<bool> refuseNothrowNew{false};
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (refuseNothrowNew.load()) return nullptr;
+  try {
+    return ::operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 namespace tavro::com {
 namespace {
@@ -128,6 +144,19 @@ INSTANTIATE_TEST_SUITE_P(
         CreateCase{"AggregatedMustAskForUnknown", true, kClsidTavroDriver, kENoInterface},
         CreateCase{"AggregatedInnerUnknown", true, kIidIUnknown, kSOk}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ComFactoryTest, AnObjectThatCannotBeAllocatedIsOutOfMemory) {
+  IClassFactory* factory = getFactory();
+  const int32_t before = liveObjects();
+  void* out = reinterpret_cast<void*>(0x1);
+  refuseNothrowNew.store(true);
+  const HResult result = factory->CreateInstance(nullptr, kClsidTavroDriver, &out);
+  refuseNothrowNew.store(false);
+  EXPECT_EQ(result, kEOutOfMemory);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(liveObjects(), before);
+  factory->Release();
+}
 
 TEST_F(ComFactoryTest, CreateInstanceWithoutOutPointerFails) {
   IClassFactory* factory = getFactory();
