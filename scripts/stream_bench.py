@@ -91,7 +91,7 @@ def announcement(wire, rate, word, index):
     return _announcements[key]
 
 
-def latency(ticks, repetitions):
+def latency(ticks, repetitions, streams=None):
     print(f"Tick-to-packet latency (us), {ticks} ticks per stream, smallest buffer (index 0); "
           f"medians of {repetitions} alternating runs of the driver and the bare baseline")
     print()
@@ -99,6 +99,8 @@ def latency(ticks, repetitions):
           "| p99 | p99.9 | max | median ratio | p99 ratio | driver late/missing |")
     print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for name, rate, word in LATENCY_ROWS:
+        if streams and name not in streams:
+            continue
         for wire in WIRES:
             announcement(wire, rate, word, 0)
             got = {"driver": [], "bare": []}
@@ -212,6 +214,8 @@ def main():
                         help="the README figures: 20000 ticks, 60 s capacity streams")
     parser.add_argument("--only", choices=["latency", "capacity", "cpu", "syscalls"])
     parser.add_argument("--ticks", type=int, help="ticks per latency stream")
+    parser.add_argument("--stream", choices=[row[0] for row in LATENCY_ROWS], action="append",
+                        help="latency rows to run (all when not given)")
     parser.add_argument("--repetitions", type=int, help="runs of each row")
     parser.add_argument("--capacity-seconds", type=float)
     parser.add_argument("--cpu-seconds", type=float)
@@ -229,7 +233,7 @@ def main():
           f"{os.cpu_count()} processors, native build")
     print()
     if args.only in (None, "latency"):
-        latency(ticks, reps)
+        latency(ticks, reps, args.stream)
     if args.only in (None, "capacity"):
         capacity(cap)
     if args.only in (None, "cpu"):
