@@ -135,7 +135,8 @@ int32_t receiveBytes(Socket socket, void* buffer, int32_t length) noexcept {
 int32_t waitReadable(Socket socket, uint32_t timeoutMs) noexcept {
   if (injected(Call::select)) return kSocketError;
   pollfd watched{fd(socket), POLLIN, 0};
-  const int limit = timeoutMs > INT32_MAX ? static_cast<int>(INT32_MAX) : static_cast<int>(timeoutMs);
+  const int limit =
+      timeoutMs > INT32_MAX ? static_cast<int>(INT32_MAX) : static_cast<int>(timeoutMs);
   int ready = 0;
   do {
     ready = ::poll(&watched, 1, limit);

@@ -85,8 +85,13 @@ std::vector<HostileCase> hostileReplies() {
       {"TrickledSettings", Step::kSettings, Misbehaviour::kTrickle},
       {"TrickledAnnouncementReply", Step::kAnnouncement, Misbehaviour::kTrickle},
       // A second copy glued to a reply answers the next request in its place.
-      {"GluedGreeting", Step::kGreeting, Misbehaviour::kGlued, std::nullopt, Outcome::kInitFails,
-       errors::kOpenFailure, {30}},
+      {"GluedGreeting",
+       Step::kGreeting,
+       Misbehaviour::kGlued,
+       std::nullopt,
+       Outcome::kInitFails,
+       errors::kOpenFailure,
+       {30}},
       {"GluedSettings", Step::kSettings, Misbehaviour::kGlued, std::nullopt, Outcome::kStartFails,
        errors::kNoResponse},
       {"GluedInterfaces", Step::kInterfaces, Misbehaviour::kGlued, std::nullopt,
@@ -157,7 +162,8 @@ TEST_P(HostileStreamerTest, HostGetsTheDocumentedAnswerInTimeAndNothingStaysOpen
   // Every reply limit the session can run into, with room to spare.
   ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready)
       << "the host's call hung";
-  EXPECT_EQ(pending.get(), c.outcome) << errorText() << " " << ::testing::PrintToString(peer->lines());
+  EXPECT_EQ(pending.get(), c.outcome)
+      << errorText() << " " << ::testing::PrintToString(peer->lines());
   if (c.outcome != Outcome::kStreams) {
     EXPECT_EQ(errorText(), c.errorText);
     EXPECT_EQ(spy.codes(), c.codes);

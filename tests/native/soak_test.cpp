@@ -59,7 +59,8 @@ TEST_P(SoakTest, StartStopCyclesWithAMisbehavingStreamerAndRacingHost) {
         peerKind == Peer::kStreams || peerKind == Peer::kJunkTicks || peerKind == Peer::kFloods
             ? 0
             : 1 + static_cast<uint32_t>(random() % 4);
-    options.tickStyle = peerKind == Peer::kFloods ? sink::TickStyle::kFlood : sink::TickStyle::kPaced;
+    options.tickStyle =
+        peerKind == Peer::kFloods ? sink::TickStyle::kFlood : sink::TickStyle::kPaced;
     options.silentAtLimit = peerKind == Peer::kFallsSilent;
     options.tickBytes = peerKind == Peer::kJunkTicks ? 3 : 2;
     startPeer(options);

@@ -277,10 +277,10 @@ void SinkPeer::serve(int connection) {
     if (!answer(connection, step, text)) return;
     const StepScript& script = options_.script[static_cast<size_t>(step)];
     // Only a whole "+OK", however it was sent, starts a stream.
-    const bool accepted =
-        options_.refuse == 0 && !script.reply &&
-        (script.misbehaviour == Misbehaviour::kNone || script.misbehaviour == Misbehaviour::kTrickle ||
-         script.misbehaviour == Misbehaviour::kGlued);
+    const bool accepted = options_.refuse == 0 && !script.reply &&
+                          (script.misbehaviour == Misbehaviour::kNone ||
+                           script.misbehaviour == Misbehaviour::kTrickle ||
+                           script.misbehaviour == Misbehaviour::kGlued);
     if (step == Step::kAnnouncement && accepted) {
       takeStream(connection, text);
       return;
