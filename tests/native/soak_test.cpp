@@ -1,8 +1,8 @@
 // Many start/stop cycles, each against a streamer that behaves differently
 // (streams on, closes after a few ticks, falls silent, sends junk ticks,
-// floods ticks), with
-// the host racing the streaming thread: stop from two threads at once,
-// disposeBuffers without stop, or a second driver object made mid-stream.
+// floods ticks), with the host racing the streaming thread: stop from two
+// threads at once, disposeBuffers without stop, or a second driver object
+// made mid-stream.
 // Nothing may hang, and afterwards nothing may be left open. Run under the
 // sanitizers by scripts/test-all; scripts/soak runs the long form.
 #include <gtest/gtest.h>
