@@ -54,6 +54,7 @@ TEST_F(VersionResourceTest, StringsNameTheDriverItsFileAndTheProjectVersion) {
       {L"FileVersion", widen(TAVRO_PROJECT_VERSION)},
       {L"ProductVersion", widen(TAVRO_PROJECT_VERSION)},
       {L"OriginalFilename", widen(TAVRO_DRIVER_FILE_NAME)},
+      {L"LegalCopyright", L"Copyright (c) 2026 The TAVRO Driver authors"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(narrow(stringValue(block_, c.name)), narrow(c.expected)) << narrow(c.name);
