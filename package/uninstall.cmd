@@ -12,13 +12,24 @@ reg add "HKLM\SOFTWARE\TAVRO Driver Setup Check" /f >nul 2>&1
 if errorlevel 1 goto elevate
 reg delete "HKLM\SOFTWARE\TAVRO Driver Setup Check" /f >nul 2>&1
 
+rem Which Windows this is comes from the processor architecture, never from
+rem SysWOW64's presence: 64-bit Windows may lack its 32-bit subsystem (Server
+rem Core without WoW64, trimmed images), and still needs the 64-bit driver. A
+rem 32-bit command prompt on 64-bit Windows sees x86 in PROCESSOR_ARCHITECTURE
+rem and the real one in PROCESSOR_ARCHITEW6432.
+set "ARCH=%PROCESSOR_ARCHITECTURE%"
+if defined PROCESSOR_ARCHITEW6432 set "ARCH=%PROCESSOR_ARCHITEW6432%"
+if /i "%ARCH%"=="x86" goto windows32
+
+rem From a 32-bit prompt System32 is SysWOW64; Sysnative is the real System32.
 set "REGSVR64=%SystemRoot%\System32\regsvr32.exe"
 if exist "%SystemRoot%\Sysnative\regsvr32.exe" set "REGSVR64=%SystemRoot%\Sysnative\regsvr32.exe"
-set "REGSVR32=%SystemRoot%\SysWOW64\regsvr32.exe"
-
-if not exist "%SystemRoot%\SysWOW64\regsvr32.exe" goto windows32
 call :unregister "%REGSVR64%" "TAVRODriver64.dll" "64-bit hosts"
-call :unregister "%REGSVR32%" "TAVRODriver.dll" "32-bit hosts"
+if exist "%SystemRoot%\SysWOW64\regsvr32.exe" (
+  call :unregister "%SystemRoot%\SysWOW64\regsvr32.exe" "TAVRODriver.dll" "32-bit hosts"
+) else (
+  echo skipped: TAVRODriver.dll: this Windows has no 32-bit subsystem, so it served no 32-bit hosts
+)
 goto done
 
 :windows32

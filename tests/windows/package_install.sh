@@ -20,14 +20,15 @@ if [ "$bits" = 64 ]; then
 else
   dll=TAVRODriver.dll play=tavro-play32.exe objdump=i686-w64-mingw32-objdump
 fi
-# Where 32-bit programs cannot run, SysWOW64's regsvr32 cannot either: the
-# scripts then report TAVRODriver.dll as failed, and only that.
-expected_status=0
+# A prefix made where 32-bit programs cannot run is 64-bit Windows without
+# its 32-bit subsystem: install.cmd registers TAVRODriver64.dll alone there,
+# says so in one line, and succeeds.
+runs_32_bit=yes
 if [ "$bits" = 64 ] && ! TAVRO_WINE_ARCH=32 "$source_dir/cmake/wine-run" --probe >/dev/null; then
-  echo "note: this machine cannot run 32-bit programs: TAVRODriver.dll is expected to fail"
-  expected_status=1
+  echo "note: this machine cannot run 32-bit programs: the 32-bit registration is left out"
+  runs_32_bit=no
 fi
-export TAVRO_WINE_TIMEOUT=${TAVRO_WINE_TIMEOUT:-150}
+export TAVRO_WINE_TIMEOUT=${TAVRO_WINE_TIMEOUT:-60}
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix
 server=$(command -v /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver wineserver | head -n 1)
@@ -85,7 +86,14 @@ installed=$?
 tr -d '\r' <"$out"
 check "install.cmd reports $dll" yes \
   "$(tr -d '\r' <"$out" | grep -q "^registered: $dll" && echo yes || echo no)"
-check "install.cmd exit status" "$expected_status" "$installed"
+check "install.cmd exit status" 0 "$installed"
+if [ "$runs_32_bit" = yes ]; then
+  check "install.cmd reports TAVRODriver.dll" yes \
+    "$(tr -d '\r' <"$out" | grep -q '^registered: TAVRODriver.dll for 32-bit hosts' && echo yes || echo no)"
+else
+  check "install.cmd says 32-bit hosts are not served" yes \
+    "$(tr -d '\r' <"$out" | grep -q '^skipped: TAVRODriver.dll: 32-bit hosts are not served' && echo yes || echo no)"
+fi
 check "server path" "$(printf '%s' "$win_folder\\$dll" | tr 'A-Z' 'a-z')" \
   "$(value "$class_key\\InprocServer32" '')"
 check "driver CLSID" "$clsid" "$(value "$driver_key" CLSID)"
@@ -101,12 +109,14 @@ unix_profile=$WINEPREFIX/drive_c/${profile#[Cc]:\\}
 unix_profile=${unix_profile//\\//}
 touch "$unix_profile/TAVRODriver.log"
 address="127.$((1 + ($$ / 254) % 254)).$((1 + $$ % 254)).$((1 + RANDOM % 254))"
-timeout 300 "$sink" --address "$address" --once --verify --transport 1 --word-length 24 \
+timeout 60 "$sink" --address "$address" --once --verify --transport 1 --word-length 24 \
   --buffer-index 3 >"$work/sink.log" 2>&1 &
 sink_pid=$!
 for _ in $(seq 50); do grep -qs '^listening' "$work/sink.log" && break; sleep 0.1; done
 wine "$folder/$play" --asio "TAVRO Driver" --host "$address" --signal --rate 48000 --seconds 1
 played=$?
+# A play that failed never reaches the sink's end of stream: don't wait for it.
+[ "$played" = 0 ] || kill "$sink_pid" 2>/dev/null
 wait "$sink_pid" 2>/dev/null
 sink_pid=
 check "played through COM" 0 "$played"
@@ -128,7 +138,7 @@ rm -f "$unix_profile/TAVRODriver.log"
 cmd64 "$win_folder\\uninstall.cmd" /q
 uninstalled=$?
 tr -d '\r' <"$out"
-check "uninstall.cmd exit status" "$expected_status" "$uninstalled"
+check "uninstall.cmd exit status" 0 "$uninstalled"
 check "class key removed" no "$(exists "$class_key")"
 check "driver key removed" no "$(exists "$driver_key")"
 wine "$folder/$play" --list
