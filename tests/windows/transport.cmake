@@ -17,7 +17,7 @@ set_tests_properties(transport PROPERTIES
   ENVIRONMENT "TAVRO_EXPECT_WINDOWS_VERSION=6.1;TAVRO_WINE_EXCLUSIVE=1;TAVRO_WINE_TIMEOUT=150;TAVRO_WINE_LOCK_WAIT=240")
 
 add_test(NAME transport_windows8
-  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/windows8_prefix.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/windows8_prefix.sh ${TAVRO_WINE_RUN}
           ${CMAKE_BINARY_DIR}/wine-windows8-prefix $<TARGET_FILE:transport_wine_test>
           --gtest_brief=1 --gtest_filter=WindowsVersionTest.*)
 set_tests_properties(transport_windows8 PROPERTIES

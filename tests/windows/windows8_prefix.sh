@@ -2,9 +2,14 @@
 # Runs a Windows program under Wine in a prefix of its own that reports
 # Windows 8 (6.2), the first version where the driver asks for Registered I/O.
 # Usage: windows8_prefix.sh WINE_RUN PREFIX PROGRAM [ARGS...]
+# WINE_RUN is the build's own, which knows its loader: a 32-bit program run
+# by the 64-bit one would need the 32-bit one all the same, behind its back.
 set -u
 wine_run=$1 prefix=$2
 shift 2
+# Where the build's programs cannot run, the test is skipped (77) before any
+# prefix is made.
+"$wine_run" --probe || exit $?
 export WINEPREFIX=$prefix
 mkdir -p "$prefix"
 (
