@@ -14,4 +14,4 @@ add_test(NAME control_init
           ${TAVRO_WINE_RUN} $<TARGET_FILE:control_init_test> --gtest_brief=1)
 set_tests_properties(control_init PROPERTIES
   TIMEOUT 420 SKIP_RETURN_CODE 77
-  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=360")
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=90")

@@ -31,7 +31,7 @@ tavro_warnings(dll_activation_test)
 add_test(NAME dll_activation COMMAND dll_activation_test --gtest_brief=1)
 set_tests_properties(dll_activation PROPERTIES
   TIMEOUT 420 RESOURCE_LOCK tavro_desktop_session
-  ENVIRONMENT "TAVRO_WINE_EXCLUSIVE=1;TAVRO_WINE_TIMEOUT=150;TAVRO_WINE_LOCK_WAIT=240")
+  ENVIRONMENT "TAVRO_WINE_EXCLUSIVE=1;TAVRO_WINE_TIMEOUT=90;TAVRO_WINE_LOCK_WAIT=240")
 
 add_test(NAME dll_exports
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/check_dll_exports.sh pe ${CMAKE_OBJDUMP}

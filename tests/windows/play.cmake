@@ -7,7 +7,7 @@ add_test(NAME play_against_sink
           $<TARGET_FILE:tavro-play> $<TARGET_FILE:tavro_driver>)
 set_tests_properties(play_against_sink PROPERTIES
   TIMEOUT 420 SKIP_RETURN_CODE 77 RESOURCE_LOCK tavro_control_prefix
-  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=360")
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=90")
 set_tests_properties(control_init PROPERTIES RESOURCE_LOCK tavro_control_prefix)
 
 # Plays the test signal through the shipped DLL to the native tavro-sink,
@@ -17,7 +17,7 @@ add_test(NAME play_stream
           $<TARGET_FILE:tavro-play> $<TARGET_FILE:tavro_driver>)
 set_tests_properties(play_stream PROPERTIES
   TIMEOUT 600 RESOURCE_LOCK tavro_control_prefix
-  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=120")
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=60")
 
 # The notification codes as a real top-level window receives them, with the
 # error text the host gets, against a misbehaving tavro-sink.
@@ -29,7 +29,7 @@ add_test(NAME notifications_seen_by_a_window
           $<TARGET_FILE:notification_listener>)
 set_tests_properties(notifications_seen_by_a_window PROPERTIES
   TIMEOUT 600 RESOURCE_LOCK "tavro_control_prefix;tavro_desktop_session"
-  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=120")
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=60")
 
 # Drive mode: code 10 when no drive is removable, none when Wine's drive Q:
 # is. A prefix of this test's own, since it changes the prefix's drives; the
@@ -40,4 +40,4 @@ add_test(NAME notifications_drive_mode
           $<TARGET_FILE:notification_listener> drives)
 set_tests_properties(notifications_drive_mode PROPERTIES
   TIMEOUT 600 RESOURCE_LOCK "tavro_single_pc_streamer;tavro_desktop_session;tavro_transport_loopback"
-  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-drive-prefix;TAVRO_WINE_TIMEOUT=150")
+  ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-drive-prefix;TAVRO_WINE_TIMEOUT=90")

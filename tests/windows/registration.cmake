@@ -7,4 +7,4 @@ endif()
 add_test(NAME registration
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/registration.sh ${TAVRO_WINE_RUN}
                  $<TARGET_FILE:tavro_driver> ${TAVRO_REGISTRY_VIEW})
-set_tests_properties(registration PROPERTIES TIMEOUT 900 RESOURCE_LOCK wine-registry)
+set_tests_properties(registration PROPERTIES TIMEOUT 300 RESOURCE_LOCK wine-registry ENVIRONMENT "TAVRO_WINE_TIMEOUT=60")

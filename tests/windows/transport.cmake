@@ -14,7 +14,7 @@ tavro_warnings(transport_wine_test)
 add_test(NAME transport COMMAND transport_wine_test --gtest_brief=1)
 set_tests_properties(transport PROPERTIES
   TIMEOUT 420 RESOURCE_LOCK "tavro_desktop_session;tavro_transport_loopback"
-  ENVIRONMENT "TAVRO_EXPECT_WINDOWS_VERSION=6.1;TAVRO_WINE_EXCLUSIVE=1;TAVRO_WINE_TIMEOUT=150;TAVRO_WINE_LOCK_WAIT=240")
+  ENVIRONMENT "TAVRO_EXPECT_WINDOWS_VERSION=6.1;TAVRO_WINE_EXCLUSIVE=1;TAVRO_WINE_TIMEOUT=90;TAVRO_WINE_LOCK_WAIT=240")
 
 add_test(NAME transport_windows8
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/windows8_prefix.sh ${TAVRO_WINE_RUN}
@@ -22,4 +22,4 @@ add_test(NAME transport_windows8
           --gtest_brief=1 --gtest_filter=WindowsVersionTest.*)
 set_tests_properties(transport_windows8 PROPERTIES
   TIMEOUT 600 RESOURCE_LOCK tavro_transport_loopback
-  ENVIRONMENT "TAVRO_EXPECT_WINDOWS_VERSION=6.2;TAVRO_WINE_TIMEOUT=150")
+  ENVIRONMENT "TAVRO_EXPECT_WINDOWS_VERSION=6.2;TAVRO_WINE_TIMEOUT=90")

@@ -9,4 +9,4 @@ target_compile_definitions(version_resource_test PRIVATE
 add_dependencies(version_resource_test tavro_driver)
 tavro_warnings(version_resource_test)
 add_test(NAME version_resource COMMAND version_resource_test --gtest_brief=1)
-set_tests_properties(version_resource PROPERTIES TIMEOUT 300 ENVIRONMENT "TAVRO_WINE_TIMEOUT=150")
+set_tests_properties(version_resource PROPERTIES TIMEOUT 300 ENVIRONMENT "TAVRO_WINE_TIMEOUT=60")
