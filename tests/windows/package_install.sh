@@ -29,29 +29,7 @@ if [ "$bits" = 64 ] && ! TAVRO_WINE_ARCH=32 "$source_dir/cmake/wine-run" --probe
   runs_32_bit=no
 fi
 export TAVRO_WINE_TIMEOUT=${TAVRO_WINE_TIMEOUT:-60}
-work=$(mktemp -d)
-export WINEPREFIX=$work/prefix
-server=$(command -v /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver wineserver | head -n 1)
-# The prefix is this test's own: its wineserver goes with it.
-cleanup() {
-  [ -n "${sink_pid:-}" ] && kill "$sink_pid" 2>/dev/null
-  WINEPREFIX=$WINEPREFIX timeout 60 "$server" -k >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-out=$work/out
-failures=0
-check() {  # description, expected, actual
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
-# Output to a file, never a pipe: a wineserver started here may outlive the
-# program and hold a pipe open.
-wine() { "$wine_run" "$@" >"$out" 2>&1; }
+source "$(dirname "$0")/package_test_lib.sh"
 # The command prompt of 64-bit Windows runs the scripts, whichever DLL is tested.
 cmd64() { TAVRO_WINE_ARCH=64 "$source_dir/cmake/wine-run" cmd /c "$@" >"$out" 2>&1; }
 value() {  # key, value name (empty: the default value)
@@ -108,23 +86,7 @@ profile=$(tr -d '\r' <"$out" | tail -n 1)
 unix_profile=$WINEPREFIX/drive_c/${profile#[Cc]:\\}
 unix_profile=${unix_profile//\\//}
 touch "$unix_profile/TAVRODriver.log"
-address="127.$((1 + ($$ / 254) % 254)).$((1 + $$ % 254)).$((1 + RANDOM % 254))"
-timeout 60 "$sink" --address "$address" --once --verify --transport 1 --word-length 24 \
-  --buffer-index 3 >"$work/sink.log" 2>&1 &
-sink_pid=$!
-for _ in $(seq 50); do grep -qs '^listening' "$work/sink.log" && break; sleep 0.1; done
-wine "$folder/$play" --asio "TAVRO Driver" --host "$address" --signal --rate 48000 --seconds 1
-played=$?
-# A play that failed never reaches the sink's end of stream: don't wait for it.
-[ "$played" = 0 ] || kill "$sink_pid" 2>/dev/null
-wait "$sink_pid" 2>/dev/null
-sink_pid=
-check "played through COM" 0 "$played"
-check "created through COM" yes "$(grep -q "COM $clsid" "$out" && echo yes || echo no)"
-summary=$(grep '^summary:' "$work/sink.log" | tail -n 1)
-check "the sink saw the stream bit-exact" yes \
-  "$([[ "$summary" == *"verify=bit-exact"* ]] && echo yes || echo no)"
-[ "$played" = 0 ] || { tr -d '\r' <"$out"; cat "$work/sink.log"; }
+play_through_com "$folder/$play"
 log=$(tr -d '\r' <"$unix_profile/TAVRODriver.log")
 for event in "loaded: $dll" "announcement reply: \"+OK\"" "start: rate 48000 Hz" "stop: "; do
   check "the log shows '$event'" yes "$(grep -qF "$event" <<<"$log" && echo yes || echo no)"

@@ -29,30 +29,7 @@ settings_key='HKCU\Software\TAVRO7'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 files=(TAVRODriver64.dll TAVRODriver.dll tavro-play.exe tavro-play32.exe README-Windows.txt LICENSE)
 export TAVRO_WINE_TIMEOUT=${TAVRO_WINE_TIMEOUT:-60}
-work=$(mktemp -d)
-export WINEPREFIX=$work/prefix
-server=$(command -v /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver wineserver | head -n 1)
-# The prefix is this test's own: its wineserver goes with it.
-cleanup() {
-  [ -n "${sink_pid:-}" ] && kill "$sink_pid" 2>/dev/null
-  WINEPREFIX=$WINEPREFIX timeout 60 "$server" -k >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-out=$work/out
-failures=0
-check() {  # description, expected, actual
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
-yes_no() { "$@" && echo yes || echo no; }
-# Output to a file, never a pipe: a wineserver started here may outlive the
-# program and hold a pipe open.
-wine() { "$wine_run" "$@" >"$out" 2>&1; }
+source "$(dirname "$0")/package_test_lib.sh"
 winpath() { local path=${1//\//\\}; echo "Z:$path"; }
 
 # package VERSION-OR-EMPTY DIR: the msi and the zip scripts/package makes there.
@@ -174,23 +151,7 @@ check_entry install "$version"
 wine "$folder/tavro-play.exe" --list
 check "tavro-play --list shows the driver" yes \
   "$(yes_no grep -qxF "asio:     TAVRO Driver | TAVRO Driver | $clsid" < <(tr -d '\r' <"$out"))"
-address="127.$((1 + ($$ / 254) % 254)).$((1 + $$ % 254)).$((1 + RANDOM % 254))"
-timeout 60 "$sink" --address "$address" --once --verify --transport 1 --word-length 24 \
-  --buffer-index 3 >"$work/sink.log" 2>&1 &
-sink_pid=$!
-for _ in $(seq 50); do grep -qs '^listening' "$work/sink.log" && break; sleep 0.1; done
-wine "$folder/tavro-play.exe" --asio "TAVRO Driver" --host "$address" --signal --rate 48000 --seconds 1
-played=$?
-# A play that failed may never have reached the sink, which would wait out its
-# time limit for nothing.
-[ "$played" = 0 ] || kill "$sink_pid" 2>/dev/null
-wait "$sink_pid" 2>/dev/null
-sink_pid=
-check "played through COM" 0 "$played"
-check "created through COM" yes "$(yes_no grep -q "COM $clsid" "$out")"
-summary=$(grep '^summary:' "$work/sink.log" | tail -n 1)
-check "the sink saw the stream bit-exact" yes "$(yes_no grep -q 'verify=bit-exact' <<<"$summary")"
-[ "$played" = 0 ] || { tr -d '\r' <"$out"; cat "$work/sink.log"; }
+play_through_com "$folder/tavro-play.exe"
 if [ "$can_run_32" = 0 ]; then
   TAVRO_WINE_ARCH=32 "$source_dir/cmake/wine-run" "$folder/tavro-play32.exe" --list >"$out" 2>&1
   check "tavro-play32 --list shows the driver" yes \
