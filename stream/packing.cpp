@@ -4,12 +4,13 @@
 #include <initializer_list>
 
 #include "driver/dsd_rates.h"
-#include "stream/packing_paths.h"
+#include "stream/packing_kernels.h"
 
 namespace tavro::stream {
 namespace {
 
-using PackFunction = void (*)(const PackJob&, uint8_t*) noexcept;
+using kernels::Kernel;
+using kernels::KernelRow;
 
 bool processorHas(PackPath path) noexcept {
 #if defined(TAVRO_PACKING_X86)
@@ -35,20 +36,23 @@ bool processorHas(PackPath path) noexcept {
 #endif
 }
 
-PackFunction functionFor(PackPath path) noexcept {
+// The scalar path's row is empty: the reference packs every frame.
+constexpr KernelRow kScalarKernels{};
+
+const KernelRow& rowFor(PackPath path) noexcept {
   switch (path) {
 #if defined(TAVRO_PACKING_X86)
     case PackPath::Sse2:
-      return &paths::packSse2;
+      return kernels::kSse2Kernels;
     case PackPath::Ssse3:
-      return &paths::packSsse3;
+      return kernels::kSsse3Kernels;
     case PackPath::Avx2:
-      return &paths::packAvx2;
+      return kernels::kAvx2Kernels;
     case PackPath::Avx512:
-      return &paths::packAvx512;
+      return kernels::kAvx512Kernels;
 #endif
     default:
-      return &paths::packScalar;
+      return kScalarKernels;
   }
 }
 
@@ -73,7 +77,7 @@ constexpr uint32_t kKnown = 1u << 31;
 // initializer finds them valid; filled on first use and again harmlessly if
 // two threads race there, since both find the same answer.
 std::atomic<uint32_t> availablePaths{0};
-std::atomic<PackFunction> bestFunction{nullptr};
+std::atomic<const KernelRow*> bestRow{nullptr};
 
 uint32_t available() noexcept {
   uint32_t mask = availablePaths.load(std::memory_order_relaxed);
@@ -84,17 +88,41 @@ uint32_t available() noexcept {
   return mask;
 }
 
-PackFunction best() noexcept {
-  PackFunction function = bestFunction.load(std::memory_order_relaxed);
-  if (function == nullptr) {
-    function = functionFor(fastestOf(available()));
-    bestFunction.store(function, std::memory_order_relaxed);
+const KernelRow& best() noexcept {
+  const KernelRow* row = bestRow.load(std::memory_order_relaxed);
+  if (row == nullptr) {
+    row = &rowFor(fastestOf(available()));
+    bestRow.store(row, std::memory_order_relaxed);
   }
-  return function;
+  return *row;
 }
 
 // Asked while the module loads, so the streaming thread only reads.
-[[maybe_unused]] const PackFunction kAskedAtLoad = best();
+[[maybe_unused]] const KernelRow& kAskedAtLoad = best();
+
+Kernel kernelFor(const KernelRow& row, const PackJob& job) noexcept {
+  const bool adjusts = (job.adjust.shift & 31u) != 0 || job.adjust.invert;
+  switch (job.layout) {
+    case WireLayout::Pcm16:
+      return row.pcm16[adjusts];
+    case WireLayout::Pcm24:
+      return row.pcm24[adjusts];
+    case WireLayout::Pcm32:
+      return row.pcm32[adjusts];
+    case WireLayout::Dop:
+      return row.dop;
+  }
+  return nullptr;
+}
+
+// The one place frames are divided: the row's kernel takes the whole groups
+// it can, the scalar reference the rest.
+void packBy(const KernelRow& row, const PackJob& job, uint8_t* out) noexcept {
+  const Kernel kernel = kernelFor(row, job);
+  const uint32_t done = kernel != nullptr ? kernel(job, out) : 0;
+  kernels::packScalarFrom(job, done, out);
+}
+
 }  // namespace
 
 WireLayout wireLayout(int32_t wireBits, double sampleRate) noexcept {
@@ -143,10 +171,10 @@ bool pathAvailable(PackPath path) noexcept {
 
 PackPath bestPath() noexcept { return fastestOf(available()); }
 
-void pack(const PackJob& job, uint8_t* out) noexcept { best()(job, out); }
+void pack(const PackJob& job, uint8_t* out) noexcept { packBy(best(), job, out); }
 
 void packWith(PackPath path, const PackJob& job, uint8_t* out) noexcept {
-  functionFor(pathAvailable(path) ? path : PackPath::Scalar)(job, out);
+  packBy(rowFor(pathAvailable(path) ? path : PackPath::Scalar), job, out);
 }
 
 }  // namespace tavro::stream

@@ -1,55 +1,28 @@
-// Eight or sixteen frames per step in 256-bit registers. AVX2 byte shuffles
+// Eight or sixteen frames per group in 256-bit registers. AVX2 byte shuffles
 // stay inside each 128-bit lane, and moving data between lanes costs the same
-// scarce shuffle unit, so the 24-bit and DSD-over-PCM steps load each lane
+// scarce shuffle unit, so the 24-bit and DSD-over-PCM groups load each lane
 // straight from the words its output bytes need (a 128-bit load into either
-// lane costs no shuffle). Whatever is left below one step goes the SSSE3/SSE2
-// way.
-#include "stream/packing_shuffles.h"
-#include "stream/packing_x86.h"
+// lane costs no shuffle).
+#include "stream/packing_kernels.h"
 
 #if defined(TAVRO_PACKING_X86)
 
-#define TAVRO_AVX2 __attribute__((target("avx2")))
+#define TAVRO_TARGET __attribute__((target("avx2")))
+#include "stream/packing_shuffles.h"
+#include "stream/packing_x86.h"
 
-namespace tavro::stream::paths {
+namespace tavro::stream::kernels {
 namespace {
 
-struct WideAdjust {
-  __m256i negate;
-  __m128i count;
-};
-
-TAVRO_AVX2 inline WideAdjust wideAdjust(const PcmAdjust& adjust) noexcept {
-  const VectorAdjust narrow = vectorAdjust(adjust);
-  return {_mm256_broadcastsi128_si256(narrow.negate), narrow.count};
-}
-
-template <bool kAdjust>
-TAVRO_AVX2 inline __m256i applyWide(__m256i v, const WideAdjust& a) noexcept {
-  if (!kAdjust) return v;
-  return _mm256_sra_epi32(_mm256_sub_epi32(_mm256_xor_si256(v, a.negate), a.negate), a.count);
-}
-
-TAVRO_AVX2 inline __m256i load8(const uint32_t* words) noexcept {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words));
-}
-
 // Four words at `low` into the low lane and four at `high` into the high one.
-TAVRO_AVX2 inline __m256i loadLanes(const uint32_t* low, const uint32_t* high) noexcept {
-  return _mm256_inserti128_si256(_mm256_castsi128_si256(load4(low)), load4(high), 1);
+TAVRO_TARGET inline __m256i loadLanes(const uint32_t* low, const uint32_t* high) noexcept {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(load<__m128i>(low)), load<__m128i>(high),
+                                 1);
 }
 
-TAVRO_AVX2 inline void store32(uint8_t* at, __m256i v, bool aligned) noexcept {
-  if (TAVRO_PACKING_STREAM_STORES && aligned) {
-    // 32-byte aligned too: every step of these layouts writes a multiple of 32.
-    _mm256_stream_si256(reinterpret_cast<__m256i*>(at), v);
-  } else {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), v);
-  }
-}
-
-inline bool isAligned32(const uint8_t* out) noexcept {
-  return (reinterpret_cast<uintptr_t>(out) & 31u) == 0;
+// The same four words in both lanes.
+TAVRO_TARGET inline __m256i loadBoth(const uint32_t* words) noexcept {
+  return _mm256_broadcastsi128_si256(load<__m128i>(words));
 }
 
 // Two 16-byte tables, one per lane.
@@ -64,11 +37,11 @@ constexpr WideTable lanes(const ShuffleTable& low, const ShuffleTable& high) {
   return table;
 }
 
-TAVRO_AVX2 inline __m256i table(const WideTable& t) noexcept {
+TAVRO_TARGET inline __m256i table(const WideTable& t) noexcept {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.data()));
 }
 
-// A step's output is three 32-byte blocks, six lanes; lane g is shuffled
+// A group's output is three 32-byte blocks, six lanes; lane g is shuffled
 // from the four words at start[g] of each channel.
 template <std::size_t N, int kGroup>
 struct LanePlan {
@@ -98,131 +71,44 @@ constexpr WideTable kDopMarkers[3] = {lanes(dopMarkerBlock(0), dopMarkerBlock(1)
                                       lanes(dopMarkerBlock(2), dopMarkerBlock(3)),
                                       lanes(dopMarkerBlock(4), dopMarkerBlock(5))};
 
-// 16-bit: each frame is one dword, the left sample's upper half below the
-// right one's, so no shuffle at all.
-template <bool kAdjust>
-TAVRO_AVX2 uint32_t pack16(const PackJob& job, uint8_t* out) noexcept {
-  const uint32_t* const left = job.left;
-  const uint32_t* const right = job.right;
-  const uint32_t frames = job.frames;
-  const WideAdjust adjust = wideAdjust(job.adjust);
-  const __m256i upper = _mm256_set1_epi32(static_cast<int>(0xFFFF0000u));
-  const bool aligned = isAligned32(out);
-  uint32_t i = 0;
-  for (; i + 8 <= frames; i += 8, out += 32) {
-    const __m256i l = applyWide<kAdjust>(load8(left + i), adjust);
-    const __m256i r = applyWide<kAdjust>(load8(right + i), adjust);
-    store32(out, _mm256_or_si256(_mm256_srli_epi32(l, 16), _mm256_and_si256(r, upper)), aligned);
-  }
-  if (TAVRO_PACKING_STREAM_STORES && aligned) _mm_sfence();
-  return i;
-}
-
-// 32-bit: words reordered 0 1 4 5 | 2 3 6 7, so that the in-lane unpacks
-// give frames 0-3 and 4-7 in order.
-template <bool kAdjust>
-TAVRO_AVX2 uint32_t pack32(const PackJob& job, uint8_t* out) noexcept {
-  const uint32_t* const left = job.left;
-  const uint32_t* const right = job.right;
-  const uint32_t frames = job.frames;
-  const WideAdjust adjust = wideAdjust(job.adjust);
-  const bool aligned = isAligned32(out);
-  uint32_t i = 0;
-  for (; i + 8 <= frames; i += 8, out += 64) {
-    const __m256i l = _mm256_permute4x64_epi64(load8(left + i), _MM_SHUFFLE(3, 1, 2, 0));
-    const __m256i r = _mm256_permute4x64_epi64(load8(right + i), _MM_SHUFFLE(3, 1, 2, 0));
-    store32(out, applyWide<kAdjust>(_mm256_unpacklo_epi32(l, r), adjust), aligned);
-    store32(out + 32, applyWide<kAdjust>(_mm256_unpackhi_epi32(l, r), adjust), aligned);
-  }
-  if (TAVRO_PACKING_STREAM_STORES && aligned) _mm_sfence();
-  return i;
-}
-
 // One 32-byte output block from lanes loaded as the plan says.
-TAVRO_AVX2 inline __m256i shuffled(__m256i l, __m256i r, const WideTable& fromLeft,
-                                   const WideTable& fromRight) noexcept {
+TAVRO_TARGET inline __m256i shuffled(__m256i l, __m256i r, const WideTable& fromLeft,
+                                     const WideTable& fromRight) noexcept {
   return _mm256_or_si256(_mm256_shuffle_epi8(l, table(fromLeft)),
                          _mm256_shuffle_epi8(r, table(fromRight)));
 }
 
 template <bool kAdjust>
-TAVRO_AVX2 inline __m256i pcm24Block(const uint32_t* l, const uint32_t* r, int block,
-                                     const WideAdjust& adjust) noexcept {
-  const int* start = kPcm24Plan.start;
-  const __m256i lw =
-      applyWide<kAdjust>(loadLanes(l + start[2 * block], l + start[2 * block + 1]), adjust);
-  const __m256i rw =
-      applyWide<kAdjust>(loadLanes(r + start[2 * block], r + start[2 * block + 1]), adjust);
-  return shuffled(lw, rw, kPcm24[0][block], kPcm24[1][block]);
+TAVRO_KERNEL uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
+  const Adjust<kAdjust> adjust(job.adjust);
+  return eachGroup<WireLayout::Pcm24, 16>(
+      job, out, [&](const uint32_t* l, const uint32_t* r, uint8_t* at) TAVRO_TARGET {
+        for (int b = 0; b < 3; ++b) {
+          const int* start = kPcm24Plan.start + 2 * b;
+          const __m256i lw = adjust(loadLanes(l + start[0], l + start[1]));
+          const __m256i rw = adjust(loadLanes(r + start[0], r + start[1]));
+          store(at + 32 * b, shuffled(lw, rw, kPcm24[0][b], kPcm24[1][b]));
+        }
+      });
 }
 
-template <bool kAdjust>
-TAVRO_AVX2 uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
-  const uint32_t* const left = job.left;
-  const uint32_t* const right = job.right;
-  const uint32_t frames = job.frames;
-  const WideAdjust adjust = wideAdjust(job.adjust);
-  uint32_t i = 0;
-  for (; i + 16 <= frames; i += 16, out += 96) {
-    auto* o = reinterpret_cast<__m256i*>(out);
-    _mm256_storeu_si256(o, pcm24Block<kAdjust>(left + i, right + i, 0, adjust));
-    _mm256_storeu_si256(o + 1, pcm24Block<kAdjust>(left + i, right + i, 1, adjust));
-    _mm256_storeu_si256(o + 2, pcm24Block<kAdjust>(left + i, right + i, 2, adjust));
-  }
-  return i;
-}
-
-TAVRO_AVX2 uint32_t packDop(const PackJob& job, uint8_t* out) noexcept {
-  const uint32_t* const left = job.left;
-  const uint32_t* const right = job.right;
-  const uint32_t frames = job.frames;
-  uint32_t i = 0;
-  for (; i + 8 <= frames; i += 8, out += 96) {
-    const uint32_t* l = left + i;
-    const uint32_t* r = right + i;
-    // Lanes: words 0-3|0-3, 0-3|4-7 and 4-7|4-7.
-    const __m256i first = shuffled(_mm256_broadcastsi128_si256(load4(l)),
-                                   _mm256_broadcastsi128_si256(load4(r)), kDop[0][0], kDop[1][0]);
-    const __m256i second = shuffled(load8(l), load8(r), kDop[0][1], kDop[1][1]);
-    const __m256i third =
-        shuffled(_mm256_broadcastsi128_si256(load4(l + 4)),
-                 _mm256_broadcastsi128_si256(load4(r + 4)), kDop[0][2], kDop[1][2]);
-    auto* o = reinterpret_cast<__m256i*>(out);
-    _mm256_storeu_si256(o, _mm256_or_si256(first, table(kDopMarkers[0])));
-    _mm256_storeu_si256(o + 1, _mm256_or_si256(second, table(kDopMarkers[1])));
-    _mm256_storeu_si256(o + 2, _mm256_or_si256(third, table(kDopMarkers[2])));
-  }
-  return i;
-}
-
-template <bool kAdjust>
-TAVRO_AVX2 uint32_t packPcm(const PackJob& job, uint8_t* out) noexcept {
-  switch (job.layout) {
-    case WireLayout::Pcm16:
-      return pack16<kAdjust>(job, out);
-    case WireLayout::Pcm24:
-      return pack24<kAdjust>(job, out);
-    case WireLayout::Pcm32:
-      return pack32<kAdjust>(job, out);
-    case WireLayout::Dop:
-      break;
-  }
-  return 0;
+TAVRO_KERNEL uint32_t packDop(const PackJob& job, uint8_t* out) noexcept {
+  return eachGroup<WireLayout::Dop, 8>(
+      job, out, [](const uint32_t* l, const uint32_t* r, uint8_t* at) TAVRO_TARGET {
+        // Lanes: words 0-3|0-3, 0-3|4-7 and 4-7|4-7.
+        const __m256i blocks[3] = {
+            shuffled(loadBoth(l), loadBoth(r), kDop[0][0], kDop[1][0]),
+            shuffled(load<__m256i>(l), load<__m256i>(r), kDop[0][1], kDop[1][1]),
+            shuffled(loadBoth(l + 4), loadBoth(r + 4), kDop[0][2], kDop[1][2])};
+        for (int b = 0; b < 3; ++b)
+          store(at + 32 * b, _mm256_or_si256(blocks[b], table(kDopMarkers[b])));
+      });
 }
 
 }  // namespace
 
-TAVRO_ALIGN_STACK void packAvx2(const PackJob& job, uint8_t* out) noexcept {
-  uint32_t done = 0;
-  if (job.layout == WireLayout::Dop) {
-    done = packDop(job, out);
-  } else {
-    done = adjusts(job.adjust) ? packPcm<true>(job, out) : packPcm<false>(job, out);
-  }
-  const PackJob rest{job.left + done, job.right + done, job.frames - done, job.layout, job.adjust};
-  packSsse3(rest, out + static_cast<size_t>(done) * bytesPerFrame(job.layout));
-}
+constinit const KernelRow kAvx2Kernels = rowOf<32>(pack24<false>, pack24<true>, packDop);
 
-}  // namespace tavro::stream::paths
+}  // namespace tavro::stream::kernels
 
 #endif

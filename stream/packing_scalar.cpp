@@ -1,10 +1,10 @@
 // The reference: one frame at a time, every byte spelled out. The vector
-// paths must match it byte for byte.
+// kernels must match it byte for byte, and it packs whatever frames they leave.
 #include <initializer_list>
 
-#include "stream/packing_paths.h"
+#include "stream/packing_kernels.h"
 
-namespace tavro::stream::paths {
+namespace tavro::stream::kernels {
 namespace {
 
 inline uint32_t adjusted(uint32_t word, const PcmAdjust& adjust) noexcept {
@@ -48,6 +48,4 @@ void packScalarFrom(const PackJob& job, uint32_t first, uint8_t* out) noexcept {
   }
 }
 
-void packScalar(const PackJob& job, uint8_t* out) noexcept { packScalarFrom(job, 0, out); }
-
-}  // namespace tavro::stream::paths
+}  // namespace tavro::stream::kernels

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tavro::stream::paths {
+namespace tavro::stream::kernels {
 
 using ShuffleTable = std::array<int8_t, 16>;
 
@@ -53,4 +53,4 @@ constexpr ShuffleTable dopMarkerBlock(int block) {
   return table;
 }
 
-}  // namespace tavro::stream::paths
+}  // namespace tavro::stream::kernels
