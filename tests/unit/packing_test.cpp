@@ -179,7 +179,7 @@ TEST(PackingTest, EveryPathMatchesTheScalarPathOnRandomWords) {
   RecordProperty("paths", tried);  // in --gtest_output, to see what this processor ran
   std::mt19937 random(20240611);
   const uint32_t special[] = {0, 1, 0xFFFFFFFF, kMostNegative, 0x7FFFFFFF, 0x00800000, 0xFF7FFFFF};
-  for (uint32_t frames : {0u, 1u, 3u, 4u, 7u, 8u, 12u, 67u, 1024u}) {
+  for (uint32_t frames : {0u, 1u, 3u, 4u, 7u, 8u, 12u, 48u, 67u, 1024u}) {
     std::vector<uint32_t> left(frames), right(frames);
     for (uint32_t i = 0; i < frames; ++i) {
       left[i] = (i % 5 == 0) ? special[random() % 7] : static_cast<uint32_t>(random());
