@@ -83,6 +83,7 @@ TAVRO_KERNEL uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
   const Adjust<kAdjust> adjust(job.adjust);
   return eachGroup<WireLayout::Pcm24, 16>(
       job, out, [&](const uint32_t* l, const uint32_t* r, uint8_t* at) TAVRO_TARGET {
+#pragma GCC unroll 3
         for (int b = 0; b < 3; ++b) {
           const int* start = kPcm24Plan.start + 2 * b;
           const __m256i lw = adjust(loadLanes(l + start[0], l + start[1]));
@@ -95,13 +96,14 @@ TAVRO_KERNEL uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
 TAVRO_KERNEL uint32_t packDop(const PackJob& job, uint8_t* out) noexcept {
   return eachGroup<WireLayout::Dop, 8>(
       job, out, [](const uint32_t* l, const uint32_t* r, uint8_t* at) TAVRO_TARGET {
+        const auto put = [at](int b, __m256i lw, __m256i rw) TAVRO_TARGET {
+          const __m256i markers = table(kDopMarkers[b]);
+          store(at + 32 * b, _mm256_or_si256(shuffled(lw, rw, kDop[0][b], kDop[1][b]), markers));
+        };
         // Lanes: words 0-3|0-3, 0-3|4-7 and 4-7|4-7.
-        const __m256i blocks[3] = {
-            shuffled(loadBoth(l), loadBoth(r), kDop[0][0], kDop[1][0]),
-            shuffled(load<__m256i>(l), load<__m256i>(r), kDop[0][1], kDop[1][1]),
-            shuffled(loadBoth(l + 4), loadBoth(r + 4), kDop[0][2], kDop[1][2])};
-        for (int b = 0; b < 3; ++b)
-          store(at + 32 * b, _mm256_or_si256(blocks[b], table(kDopMarkers[b])));
+        put(0, loadBoth(l), loadBoth(r));
+        put(1, load<__m256i>(l), load<__m256i>(r));
+        put(2, loadBoth(l + 4), loadBoth(r + 4));
       });
 }
 

@@ -81,6 +81,7 @@ TAVRO_KERNEL uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
   };
   uint32_t done = eachGroup<WireLayout::Pcm24, 32>(
       job, out, [&](const uint32_t* l, const uint32_t* r, uint8_t* at) TAVRO_TARGET {
+#pragma GCC unroll 3
         for (int b = 0; b < 3; ++b) {
           store(at + 64 * b, block(l + kPcm24First[b], r + kPcm24First[b], kPcm24[b]));
         }
@@ -99,6 +100,7 @@ TAVRO_KERNEL uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
 TAVRO_KERNEL uint32_t packDop(const PackJob& job, uint8_t* out) noexcept {
   // The markers stay where the index register held them.
   const auto step = [](__m512i l, __m512i r, uint8_t* at) TAVRO_TARGET {
+#pragma GCC unroll 3
     for (int b = 0; b < 3; ++b) {
       store(at + 64 * b, _mm512_mask2_permutex2var_epi8(l, table(kDop[b]), kDopWordBytes[b], r));
     }

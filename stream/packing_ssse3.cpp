@@ -42,6 +42,7 @@ TAVRO_KERNEL uint32_t pack24(const PackJob& job, uint8_t* out) noexcept {
 
 TAVRO_KERNEL uint32_t packDop(const PackJob& job, uint8_t* out) noexcept {
   const auto step = [](__m128i l, __m128i r, uint8_t* at) TAVRO_TARGET {
+#pragma GCC unroll 3
     for (int b = 0; b < 3; ++b) {
       const __m128i markers = table(kDopMarkerBlocks[b]);
       store(at + 16 * b, _mm_or_si128(block(l, r, kDop[0][b], kDop[1][b]), markers));
