@@ -28,11 +28,6 @@
 #define TAVRO_PACKING_STREAM_STORES 0
 #endif
 
-// The group loops are a few instructions long; where one happens to straddle
-// an extra 32-byte fetch block it ran up to a quarter slower, so every loop
-// starts on one.
-#pragma GCC optimize("align-loops=32")
-
 namespace tavro::stream::kernels {
 namespace {
 
