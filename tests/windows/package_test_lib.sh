@@ -3,16 +3,7 @@
 # the play through Windows' COM that the native tavro-sink checks bit-exact.
 # The sourcing script sets wine_run (the build's wine-run) and sink first.
 
-failures=0
-check() {  # description, expected, actual
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
-yes_no() { "$@" && echo yes || echo no; }
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 # A fresh prefix in a scratch folder ($work), removed with its wineserver at
 # exit, so that what a package writes meets nothing an earlier test left.

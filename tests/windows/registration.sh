@@ -22,7 +22,7 @@ prefix=${WINEPREFIX:-${TMPDIR:-/tmp}/tavro-wineprefix-$(id -u)}
 "$wine_run" --probe || exit $?
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-failures=0
+source "$(dirname "$0")/checks.sh"
 
 # The registration is global to the prefix: builds sharing it take turns.
 exec 8>"$prefix.registration.lock"
@@ -33,14 +33,6 @@ win_dll_lower=$(printf '%s' "$win_dll" | tr 'A-Z' 'a-z')
 
 # The lock stays with this script: a wineserver started below must not hold it.
 wine() { "$wine_run" "$@" >"$out" 2>/dev/null 8>&-; }
-check() {  # description, expected, actual
-  if [ "$2" == "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
 # The data of one REG_SZ value; an empty name means the default value.
 value() {
   if [ -z "$2" ]; then
