@@ -20,16 +20,13 @@ if [ "$bits" = 64 ]; then
 else
   dll=TAVRODriver.dll play=tavro-play32.exe objdump=i686-w64-mingw32-objdump
 fi
+export TAVRO_WINE_TIMEOUT=${TAVRO_WINE_TIMEOUT:-60}
+source "$(dirname "$0")/package_test_lib.sh"
 # A prefix made where 32-bit programs cannot run is 64-bit Windows without
 # its 32-bit subsystem: install.cmd registers TAVRODriver64.dll alone there,
 # says so in one line, and succeeds.
-runs_32_bit=yes
-if [ "$bits" = 64 ] && ! TAVRO_WINE_ARCH=32 "$source_dir/cmake/wine-run" --probe >/dev/null; then
+[ "$runs_32_bit" = yes ] ||
   echo "note: this machine cannot run 32-bit programs: the 32-bit registration is left out"
-  runs_32_bit=no
-fi
-export TAVRO_WINE_TIMEOUT=${TAVRO_WINE_TIMEOUT:-60}
-source "$(dirname "$0")/package_test_lib.sh"
 # The command prompt of 64-bit Windows runs the scripts, whichever DLL is tested.
 cmd64() { TAVRO_WINE_ARCH=64 "$source_dir/cmake/wine-run" cmd /c "$@" >"$out" 2>&1; }
 value() {  # key, value name (empty: the default value)

@@ -1,9 +1,19 @@
 # Sourced by the tests of the release packages under Wine (package_install.sh,
 # package_msi.sh): the checks they count, a Wine prefix of the test's own, and
 # the play through Windows' COM that the native tavro-sink checks bit-exact.
-# The sourcing script sets wine_run (the build's wine-run) and sink first.
+# The sourcing script sets wine_run (the build's wine-run), source_dir and sink
+# first.
 
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
+
+# Whether this machine runs 32-bit programs decides which halves of a test
+# run; a 32-bit loader that is there but broken is a failure, not a skip.
+TAVRO_WINE_ARCH=32 "$source_dir/cmake/wine-run" --probe >/dev/null
+case $? in
+  0) runs_32_bit=yes ;;
+  77) runs_32_bit=no ;;
+  *) echo "FAIL: the 32-bit Wine loader is broken"; exit 1 ;;
+esac
 
 # A fresh prefix in a scratch folder ($work), removed with its wineserver at
 # exit, so that what a package writes meets nothing an earlier test left.
