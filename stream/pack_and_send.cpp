@@ -6,6 +6,7 @@
 #include "stream/data_transport.h"
 #include "stream/drive_presence.h"
 #include "stream/packing.h"
+#include "stream/stream_control.h"
 
 namespace tavro::stream {
 
@@ -36,10 +37,18 @@ bool packCurrentHalf(driver::Vantrel& driver) noexcept {
 }
 
 void sendPacked(driver::Vantrel& driver, const PacketSteps& steps) noexcept {
-  // stop() clears the flag from the host's thread at any time.
-  if (driver.streaming.load(std::memory_order_acquire)) {
-    if (!steps.send(driver)) return;
+  // Raised before the test of the flag stop() clears from the host's thread:
+  // either this thread sees the stop and sends nothing, or the stop sees the
+  // send under way and lets it finish.
+  std::atomic<bool>& sending = streamState().sending;
+  sending.store(true);
+  if (driver.streaming.load()) {
+    const bool sent = steps.send(driver);
+    sending.store(false);
+    if (!sent) return;
     ++driver.packetsSent;
+  } else {
+    sending.store(false);
   }
   steps.checkDrive(driver);
 }

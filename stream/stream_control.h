@@ -20,6 +20,10 @@ struct StreamState {
   std::atomic<bool> streamStopped{true};
   // The object whose stream runs, until a host's thread has wound it up.
   std::atomic<driver::Vantrel*> streamDriver{nullptr};
+  // True while the streaming thread may be putting a packet on the wire: a
+  // host's stop waits for it rather than cut the packet short, which the
+  // streamer would read as a broken stream.
+  std::atomic<bool> sending{false};
   // Written by start before the thread exists, read after it has been joined.
   platform::ThreadHandle streamThread = nullptr;
   // What start found, so that the end of the stream puts it back.

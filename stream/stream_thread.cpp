@@ -6,6 +6,8 @@
 #include "control/control_connection.h"
 #include "driver/driver_log.h"
 #include "driver/vantrel.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
 #include "stream/data_transport.h"
 #include "stream/stream_control.h"
 
@@ -15,6 +17,8 @@ namespace {
 constexpr uintptr_t kStreamProcessorMask = 2;
 constexpr uint32_t kDriveModeSettleMilliseconds = 3000;
 constexpr uint32_t kWakeByShutdownMilliseconds = 1000;
+constexpr uint64_t kSendUnderWayNanoseconds = 1'000'000'000;
+constexpr uint32_t kSendUnderWayNaps = 1000;
 
 thread_local bool isStreamThread = false;
 
@@ -112,6 +116,19 @@ void settleDriveMode(const driver::Vantrel& driver) noexcept {
   }
 }
 
+// A packet cut short on a TCP connection leaves the streamer a broken
+// stream; one that takes longer than this is stuck behind a streamer that
+// no longer reads, and shutting the connection down is what frees it.
+void letSendUnderWayFinish() noexcept {
+  const std::atomic<bool>& sending = streamState().sending;
+  const uint64_t until = platform::monotonicNanoseconds() + kSendUnderWayNanoseconds;
+  // Counted as well, for a clock that cannot be read.
+  for (uint32_t naps = 0; sending.load() && naps < kSendUnderWayNaps; ++naps) {
+    if (platform::monotonicNanoseconds() >= until) break;
+    platform::sleepMilliseconds(1);
+  }
+}
+
 }  // namespace
 
 bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
@@ -151,6 +168,7 @@ bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
   const platform::Socket taken = control::controlSocket().exchange(platform::kInvalidSocket);
   if (taken != platform::kInvalidSocket) {
     settleDriveMode(driver);
+    letSendUnderWayFinish();
     platform::shutdownBoth(taken);
   }
   wakeTickReceive();
