@@ -47,6 +47,25 @@ class StartingThread {
   uintptr_t previousMask_;
 };
 
+// One way back from every failure after start has begun to build the
+// stream: whatever the steps made is undone, unless the stream was kept.
+template <typename Undo>
+class UndoUnlessKept {
+ public:
+  explicit UndoUnlessKept(Undo undo) noexcept : undo_(undo) {}
+  ~UndoUnlessKept() {
+    if (!kept_) undo_();
+  }
+  UndoUnlessKept(const UndoUnlessKept&) = delete;
+  UndoUnlessKept& operator=(const UndoUnlessKept&) = delete;
+
+  void keep() noexcept { kept_ = true; }
+
+ private:
+  Undo undo_;
+  bool kept_ = false;
+};
+
 }  // namespace
 
 void Vantrel::releasePacketBuffer() noexcept {
@@ -69,6 +88,19 @@ asio::AsioError Vantrel::start() noexcept {
   // A stream that ended by itself may have left its thread to wait for.
   stream::joinStreamThread();
 
+  // What can be refused without the streamer is refused before anything is
+  // sent to it or opened: an announced format makes the streamer wait for
+  // a stream.
+  if (hostCallbacks.load(std::memory_order_acquire) == nullptr) return asio::kAseNotPresent;
+  if (isUnsupportedDsdGap(sampleRate)) {
+    setErrorText(errors::kSampleRateNotSupported);
+    return asio::kAseNotPresent;
+  }
+  if (const char* refusal = refusalText(checkOutputBuffers(outputBufferState(*this)))) {
+    setErrorText(refusal);
+    return asio::kAseNotPresent;
+  }
+
   StartingThread startingThread;
   if (control::controlSocket().load() == platform::kInvalidSocket &&
       control::openControlConnection(*this) != asio::kAseOk) {
@@ -80,6 +112,14 @@ asio::AsioError Vantrel::start() noexcept {
     return asio::kAseNotPresent;
   }
 
+  // From here on a failure closes the connection, which tells the streamer,
+  // and releases the packet buffer, the data transport and the mutex.
+  UndoUnlessKept cleanup([this] {
+    control::closeControlConnection();
+    releasePacketBuffer();
+    platform::closeHandle(streamMutex);
+    streamMutex = nullptr;
+  });
   const stream::StreamLayout layout =
       stream::streamLayout({settings.wordLength, settings.sampleShift, settings.transportMode,
                             sampleRate, bufferFrames});
@@ -92,12 +132,14 @@ asio::AsioError Vantrel::start() noexcept {
   packetBuffer = layout.packetBytes == 0 ? nullptr : platform::allocatePages(registerBytes);
   if (packetBuffer == nullptr) {
     notify(Notification::kSetupFailed);
-    control::closeControlConnection();
     return asio::kAseNotPresent;
   }
   if (settings.transportMode == control::kTransportUdp &&
       stream::openDataSocket(*this, registerBytes) != asio::kAseOk) {
-    control::closeControlConnection();
+    return asio::kAseNotPresent;
+  }
+  if (!stream::buildDatagramSlots(*this)) {
+    notify(Notification::kSetupFailed);
     return asio::kAseNotPresent;
   }
   packetsSent = 0;
@@ -106,29 +148,12 @@ asio::AsioError Vantrel::start() noexcept {
   if (control::announceFormat(*this,
                               {layout.announcedRate, layout.wireBits, layout.packetSizeNumber,
                                static_cast<int32_t>(layout.datagramSize)}) != asio::kAseOk) {
-    stream::releaseDataTransport();
     return asio::kAseNotPresent;
   }
 
   // Its existence tells other processes that a stream has been started.
   platform::closeHandle(streamMutex);
   streamMutex = platform::createMutex(kStreamMutexName);
-  if (!stream::buildDatagramSlots(*this)) {
-    notify(Notification::kSetupFailed);
-    control::closeControlConnection();
-    stream::releaseDataTransport();
-    return asio::kAseNotPresent;
-  }
-  if (hostCallbacks.load(std::memory_order_acquire) == nullptr) return asio::kAseNotPresent;
-  if (isUnsupportedDsdGap(sampleRate)) {
-    setErrorText(errors::kSampleRateNotSupported);
-    return asio::kAseNotPresent;
-  }
-  if (const char* refusal = refusalText(checkOutputBuffers(outputBufferState(*this)))) {
-    setErrorText(refusal);
-    return asio::kAseNotPresent;
-  }
-
   samplePosition.store(0.0);
   currentHalf = 0;
   sendsPerBuffer = static_cast<int32_t>(layout.datagramsPerBuffer);
@@ -136,10 +161,9 @@ asio::AsioError Vantrel::start() noexcept {
   if (!startingThread.handOver(*this)) {
     setErrorText(errors::kNoStreamThread);
     notify(Notification::kSetupFailed);
-    control::closeControlConnection();
-    stream::releaseDataTransport();
     return asio::kAseNotPresent;
   }
+  cleanup.keep();
   log::line(
       "start: rate %.0f Hz, %d frames, transport %u, %u-bit wire, packet %u bytes, %u datagrams "
       "of %u bytes",

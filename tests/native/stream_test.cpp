@@ -183,14 +183,67 @@ INSTANTIATE_TEST_SUITE_P(AllWires, TroubledStreamTest, ::testing::ValuesIn(kTrou
 // Hosts call in their own order and from their own threads.
 class HostOrderTest : public StreamTest {};
 
-TEST_F(HostOrderTest, StartWithoutBuffersAnnouncesThenRefusesAndKeepsTheConnection) {
+// Refusals start can make without the streamer: the streamer is told
+// nothing, so it never waits for a stream that will not come, and nothing is
+// opened or left behind; the connection stays as init left it.
+enum class Unready { kNoBuffers, kDsdRateGap, kBuffersOfAnotherRate };
+
+struct RefusalCase {
+  const char* name;
+  Unready unready;
+  const char* text;  // null: errorText unchanged
+};
+
+class StartRefusalTest : public StreamTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(StartRefusalTest, SendsNothingToTheStreamerAndOpensNothing) {
+  const RefusalCase& c = GetParam();
+  useWire(Wire::kUdp);
   initAgainst(sinkOptions(24, 0, 0));
+  switch (c.unready) {
+    case Unready::kNoBuffers:
+      break;
+    case Unready::kDsdRateGap:
+      ASSERT_EQ(driver->setSampleRate(2048000.0), asio::kAseOk);
+      createSilentBuffers();
+      break;
+    case Unready::kBuffersOfAnotherRate:
+      createSilentBuffers();
+      ASSERT_EQ(driver->setSampleRate(96000.0), asio::kAseOk);
+      {
+        int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+        driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+      }
+      break;
+  }
+  const size_t framesBefore = peer->received().size();
+  const std::string textBefore = errorText();
+  const uint32_t allocationsBefore = platform::callCount(platform::Call::VirtualAlloc);
+
   EXPECT_EQ(driver->start(), asio::kAseNotPresent);
+  EXPECT_EQ(errorText(), c.text != nullptr ? c.text : textBefore);
   EXPECT_TRUE(controlOpen());
+  EXPECT_EQ(peer->received().size(), framesBefore) << "the streamer heard of a stream";
+  EXPECT_EQ(stream::streamState().dataSocket.load(), platform::kInvalidSocket);
   EXPECT_EQ(stream::streamState().streamThread, nullptr);
+  EXPECT_EQ(platform::callCount(platform::Call::VirtualAlloc), allocationsBefore);
+  EXPECT_EQ(platform::processPriorityClass(), platform::kNormalPriorityClass);
   EXPECT_EQ(driver->stop(), asio::kAseOk);
-  EXPECT_EQ(driver->stop(), asio::kAseOk);
+  EXPECT_TRUE(peer->reports().empty());
 }
+
+const RefusalCase kRefusalCases[] = {
+    {"NoBuffersAndNoCallbacks", Unready::kNoBuffers, nullptr},
+    {"RateBetweenDsdBuffersAndDsdStreams", Unready::kDsdRateGap,
+     "Sample rate not supported by TAVROStreamer"},
+    {"BuffersMadeForAnotherRate", Unready::kBuffersOfAnotherRate,
+     "TAVRODriver buffers do not match the buffer size"},
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+INSTANTIATE_TEST_SUITE_P(Table, StartRefusalTest, ::testing::ValuesIn(kRefusalCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HostOrderTest, StopFromAnotherThreadAndTwiceEndsTheStreamOnce) {
   initAgainst(sinkOptions(24, 0, 0));
