@@ -33,10 +33,11 @@ asio::AsioError Vantrel::getBufferSize(int32_t* minSize, int32_t* maxSize, int32
                                        int32_t* granularity) noexcept {
   // One size only: start and packing go by bufferFrames, not by the size the
   // host later passes to createBuffers.
-  bufferFrames = bufferSizeFor(bufferSizeIndex, sampleRate);
-  *minSize = bufferFrames;
-  *maxSize = bufferFrames;
-  *preferredSize = bufferFrames;
+  const int32_t frames = bufferSizeFor(bufferSizeIndex, sampleRate.load());
+  bufferFrames.store(frames);
+  *minSize = frames;
+  *maxSize = frames;
+  *preferredSize = frames;
   *granularity = 0;
   return asio::kAseOk;
 }
@@ -52,8 +53,7 @@ asio::AsioError Vantrel::getSampleRate(asio::AsioSampleRate* rate) noexcept {
 }
 
 asio::AsioError Vantrel::setSampleRate(asio::AsioSampleRate rate) noexcept {
-  if (rate == sampleRate) return asio::kAseOk;
-  sampleRate = rate;
+  if (sampleRate.exchange(rate) == rate) return asio::kAseOk;
   asio::AsioCallbacks* callbacks = hostCallbacks.load(std::memory_order_acquire);
   if (callbacks != nullptr && callbacks->sampleRateDidChange != nullptr) {
     callbacks->sampleRateDidChange(rate);

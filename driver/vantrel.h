@@ -11,6 +11,7 @@
 #include "driver/notification.h"
 #include "platform/net.h"
 #include "platform/sync.h"
+#include "stream/stream_layout.h"
 
 namespace tavro::driver {
 
@@ -77,12 +78,14 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   std::string localAddressText;
   // Written by the streaming thread on every tick, read by the host's thread.
   std::atomic<double> samplePosition{0.0};
-  double sampleRate = kDefaultSampleRate;
+  // Host calls may come from any of the host's threads; start takes one
+  // reading of each for the stream.
+  std::atomic<double> sampleRate{kDefaultSampleRate};
   // The host's, not owned. The streaming thread loads it once per tick.
   std::atomic<asio::AsioCallbacks*> hostCallbacks{nullptr};
   void* outputBuffers[2] = {nullptr, nullptr};
   int32_t activeChannels[2] = {0, 0};
-  int32_t bufferFrames = kDefaultBufferFrames;
+  std::atomic<int32_t> bufferFrames{kDefaultBufferFrames};
   int32_t inputLatency = kFixedLatency;
   int32_t outputLatency = kFixedLatency;
   int32_t bufferCount = 0;
@@ -109,6 +112,8 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   std::atomic<uint64_t> ticksReceived{0};
   std::atomic<uint64_t> ticksIgnored{0};
   platform::Ipv4Endpoint destination{};
+  // The running stream's own copy; host calls never write it.
+  stream::StreamConfig streamConfig{};
 
  private:
   explicit Vantrel(com::IUnknown* outer) noexcept;

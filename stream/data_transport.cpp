@@ -121,7 +121,7 @@ void primeDataTransport(driver::Vantrel& driver) noexcept {
 }
 
 bool sendPacket(driver::Vantrel& driver) noexcept {
-  const bool udp = driver.settings.transportMode == control::kTransportUdp;
+  const bool udp = driver.streamConfig.transportMode == control::kTransportUdp;
   if (udp && state().useRio.load(std::memory_order_relaxed) &&
       dataSocket() != platform::kInvalidSocket) {
     return rio::sendPacket(driver);
@@ -142,7 +142,7 @@ bool sendPacket(driver::Vantrel& driver) noexcept {
 }
 
 int32_t receiveTick(driver::Vantrel& driver, void* buffer) noexcept {
-  if (driver.settings.transportMode == control::kTransportUdp) {
+  if (driver.streamConfig.transportMode == control::kTransportUdp) {
     if (state().useRio.load(std::memory_order_relaxed)) return rio::waitForTick();
     if (state().closing.load(std::memory_order_acquire)) return 0;
     const platform::Socket socket = dataSocket();
@@ -179,7 +179,7 @@ void sendStopSignal(driver::Vantrel& driver) noexcept {
 }
 
 void sendStopSignalIfOpen(driver::Vantrel& driver) noexcept {
-  if (driver.settings.transportMode == control::kTransportUdp &&
+  if (driver.streamConfig.transportMode == control::kTransportUdp &&
       dataSocket() != platform::kInvalidSocket) {
     sendStopSignal(driver);
   }

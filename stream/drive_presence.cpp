@@ -7,7 +7,7 @@
 namespace tavro::stream {
 
 void checkDrivePresence(driver::Vantrel& driver) noexcept {
-  if (driver.settings.driveMode == 0 || driver.drivePath.empty()) return;
+  if (driver.streamConfig.driveMode == 0 || driver.drivePath.empty()) return;
   // The streamer plays from that drive: without it the stream cannot go on.
   if (!platform::pathExists(driver.drivePath.c_str())) control::closeControlConnection();
 }

@@ -17,7 +17,8 @@ bool packCurrentHalf(driver::Vantrel& driver) noexcept {
   if (control::controlSocket().load(std::memory_order_acquire) == platform::kInvalidSocket) {
     return false;
   }
-  const int32_t frames = driver::framesPerHalf(driver.bufferFrames, driver.sampleRate);
+  const stream::StreamConfig& config = driver.streamConfig;
+  const int32_t frames = config.framesPerHalf;
   // Start refuses buffers that do not match the stream; this keeps a
   // mismatch that slipped through from reading past a half.
   if (frames <= 0 || frames > driver.wordsPerHalf || driver.packetBuffer == nullptr ||
@@ -29,8 +30,8 @@ bool packCurrentHalf(driver::Vantrel& driver) noexcept {
       static_cast<const uint32_t*>(driver.outputBuffers[0]) + first,
       static_cast<const uint32_t*>(driver.outputBuffers[1]) + first,
       static_cast<uint32_t>(frames),
-      wireLayout(driver.wireBits, driver.sampleRate),
-      pcmAdjust(driver.sampleRate, driver.settings.sampleShift, driver.settings.invertPolarity),
+      config.layout,
+      config.adjust,
   };
   pack(job, static_cast<uint8_t*>(driver.packetBuffer));
   return true;

@@ -6,6 +6,7 @@
 
 #include "platform/net.h"
 #include "platform/thread.h"
+#include "stream/stream_end_flag.h"
 #include "stream/transport_state.h"
 
 namespace tavro::driver {
@@ -17,7 +18,7 @@ namespace tavro::stream {
 struct StreamState {
   std::atomic<platform::Socket> dataSocket{platform::kInvalidSocket};
   // True while no stream runs; whoever flips it to true ends the stream.
-  std::atomic<bool> streamStopped{true};
+  StreamEndFlag streamStopped;
   // The object whose stream runs, until a host's thread has wound it up.
   std::atomic<driver::Vantrel*> streamDriver{nullptr};
   // True while the streaming thread may be putting a packet on the wire: a

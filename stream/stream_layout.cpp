@@ -52,4 +52,16 @@ StreamLayout streamLayout(const StreamLayoutInput& input) noexcept {
   return layout;
 }
 
+StreamConfig streamConfig(const control::StreamerSettings& settings, double sampleRate,
+                          int32_t bufferFrames, int32_t wireBits) noexcept {
+  StreamConfig config;
+  config.bufferFrames = bufferFrames;
+  config.framesPerHalf = driver::framesPerHalf(bufferFrames, sampleRate);
+  config.layout = wireLayout(wireBits, sampleRate);
+  config.adjust = pcmAdjust(sampleRate, settings.sampleShift, settings.invertPolarity);
+  config.transportMode = settings.transportMode;
+  config.driveMode = settings.driveMode;
+  return config;
+}
+
 }  // namespace tavro::stream

@@ -3,6 +3,9 @@
 // settings, the rate and the buffer size.
 #include <cstdint>
 
+#include "control/streamer_settings.h"
+#include "stream/packing.h"
+
 namespace tavro::stream {
 
 struct StreamLayoutInput {
@@ -23,6 +26,21 @@ struct StreamLayout {
 };
 
 StreamLayout streamLayout(const StreamLayoutInput& input) noexcept;
+
+// What the streaming thread works from, copied by start before the thread
+// exists and never written while it runs: a host may ask for another rate
+// or buffer size at any moment, and that applies from the next start.
+struct StreamConfig {
+  int32_t bufferFrames = 0;   // the sample position moves by this per half
+  int32_t framesPerHalf = 0;  // words of each channel packing reads per half
+  WireLayout layout = WireLayout::Pcm24;
+  PcmAdjust adjust{};
+  uint32_t transportMode = 0;
+  uint32_t driveMode = 0;
+};
+
+StreamConfig streamConfig(const control::StreamerSettings& settings, double sampleRate,
+                          int32_t bufferFrames, int32_t wireBits) noexcept;
 
 // The largest datagram, and the sizes a larger packet is split into.
 inline constexpr uint32_t kLargestDatagram = 49152;

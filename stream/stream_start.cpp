@@ -92,11 +92,15 @@ asio::AsioError Vantrel::start() noexcept {
   // sent to it or opened: an announced format makes the streamer wait for
   // a stream.
   if (hostCallbacks.load(std::memory_order_acquire) == nullptr) return asio::kAseNotPresent;
-  if (isUnsupportedDsdGap(sampleRate)) {
+  // One reading of what host calls may change at any moment.
+  const OutputBufferState buffers = outputBufferState(*this);
+  const double rate = buffers.sampleRate;
+  const int32_t frames = buffers.bufferFrames;
+  if (isUnsupportedDsdGap(rate)) {
     setErrorText(errors::kSampleRateNotSupported);
     return asio::kAseNotPresent;
   }
-  if (const char* refusal = refusalText(checkOutputBuffers(outputBufferState(*this)))) {
+  if (const char* refusal = refusalText(checkOutputBuffers(buffers))) {
     setErrorText(refusal);
     return asio::kAseNotPresent;
   }
@@ -122,7 +126,7 @@ asio::AsioError Vantrel::start() noexcept {
   });
   const stream::StreamLayout layout =
       stream::streamLayout({settings.wordLength, settings.sampleShift, settings.transportMode,
-                            sampleRate, bufferFrames});
+                            rate, frames});
   wireBits = layout.wireBits;
   datagramSize = layout.datagramSize;
   datagramsPerBuffer = layout.datagramsPerBuffer;
@@ -154,6 +158,7 @@ asio::AsioError Vantrel::start() noexcept {
   // Its existence tells other processes that a stream has been started.
   platform::closeHandle(streamMutex);
   streamMutex = platform::createMutex(kStreamMutexName);
+  streamConfig = stream::streamConfig(settings, rate, frames, layout.wireBits);
   samplePosition.store(0.0);
   currentHalf = 0;
   sendsPerBuffer = static_cast<int32_t>(layout.datagramsPerBuffer);
@@ -167,7 +172,7 @@ asio::AsioError Vantrel::start() noexcept {
   log::line(
       "start: rate %.0f Hz, %d frames, transport %u, %u-bit wire, packet %u bytes, %u datagrams "
       "of %u bytes",
-      sampleRate, bufferFrames, settings.transportMode, static_cast<unsigned>(layout.wireBits),
+      rate, frames, settings.transportMode, static_cast<unsigned>(layout.wireBits),
       static_cast<unsigned>(layout.packetBytes), static_cast<unsigned>(layout.datagramsPerBuffer),
       static_cast<unsigned>(layout.datagramSize));
   return asio::kAseOk;

@@ -28,7 +28,7 @@ thread_local bool isStreamThread = false;
 // stream behind the streamer for good, so every two bytes count (an odd
 // count is no tick, as a datagram of the wrong size is none).
 int32_t ticksIn(const driver::Vantrel& driver, int32_t received) noexcept {
-  if (driver.settings.transportMode == control::kTransportUdp) return received == 2 ? 1 : 0;
+  if (driver.streamConfig.transportMode == control::kTransportUdp) return received == 2 ? 1 : 0;
   return received % 2 == 0 ? received / 2 : 0;
 }
 
@@ -72,7 +72,7 @@ bool processTick(driver::Vantrel& driver) noexcept {
   driver.currentHalf = driver.currentHalf == 0 ? 1 : 0;
   // Only this thread writes the position; hosts read it from theirs.
   driver.samplePosition.store(
-      driver.samplePosition.load(std::memory_order_relaxed) + driver.bufferFrames,
+      driver.samplePosition.load(std::memory_order_relaxed) + driver.streamConfig.bufferFrames,
       std::memory_order_release);
   return true;
 }
@@ -110,8 +110,8 @@ namespace {
 // A drive-mode streamer that has hardly begun needs a moment before the
 // connection goes.
 void settleDriveMode(const driver::Vantrel& driver) noexcept {
-  if (driver.packetsSent.load(std::memory_order_relaxed) < 2 && driver.settings.driveMode != 0 &&
-      driver.settings.transportMode == control::kTransportTcp) {
+  if (driver.packetsSent.load(std::memory_order_relaxed) < 2 && driver.streamConfig.driveMode != 0 &&
+      driver.streamConfig.transportMode == control::kTransportTcp) {
     platform::sleepMilliseconds(kDriveModeSettleMilliseconds);
   }
 }
@@ -157,7 +157,7 @@ bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
   // receive before anything it uses is sent on or closed. In UDP mode its
   // receive is on the data socket, so the stop datagram can go before the
   // control connection closes, as the streamer expects.
-  if (driver.settings.transportMode == control::kTransportUdp) {
+  if (driver.streamConfig.transportMode == control::kTransportUdp) {
     wakeTickReceive();
     joinStreamThread();
     if (sendStopSignalFirst) sendStopSignalIfOpen(driver);

@@ -5,6 +5,7 @@
 // hangs or talks nonsense, and hosts that stop at awkward moments.
 #include <gmock/gmock.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -274,6 +275,94 @@ TEST_F(HostOrderTest, ASecondDriverObjectEndsTheRunningStream) {
   EXPECT_EQ(report(1).end, sink::StreamEnd::kDriver);
   EXPECT_EQ(second->Release(), 0u);
   EXPECT_EQ(driver->stop(), asio::kAseOk);
+}
+
+// Other host threads ask and change what a host may ask and change at any
+// moment while the stream plays: the running stream keeps the rate and the
+// buffer size it started with (a new rate applies at the next start), and
+// nothing is shared unguarded (ThreadSanitizer runs this too).
+TEST_F(HostOrderTest, HostThreadsChangingTheRateMidStreamLeaveTheStreamAsItStarted) {
+  initAgainst(sinkOptions(24, 0, 6));
+  std::atomic<bool> playing{true};
+  std::atomic<int> calls{0};
+  const auto meddle = [&](double otherRate) {
+    // Only once the stream runs, so that the host's own setup stays its own.
+    while (playing.load()) {
+      asio::AsioSamples position{};
+      asio::AsioTimeStamp stamp{};
+      driver->getSamplePosition(&position, &stamp);
+      if (position.lo != 0) break;
+      std::this_thread::yield();
+    }
+    while (playing.load()) {
+      int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0, input = 0, output = 0;
+      asio::AsioSamples position{};
+      asio::AsioTimeStamp stamp{};
+      driver->setSampleRate(otherRate);
+      driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+      driver->getSamplePosition(&position, &stamp);
+      driver->getLatencies(&input, &output);
+      driver->setSampleRate(44100.0);
+      calls.fetch_add(1);
+    }
+  };
+  std::thread first(meddle, 96000.0);
+  std::thread second(meddle, 2822400.0);
+  const play::PlayResult played = playSignal(44100.0, 12);
+  playing.store(false);
+  first.join();
+  second.join();
+
+  ASSERT_TRUE(played.started) << played.error;
+  EXPECT_GT(calls.load(), 0) << "nothing meddled while the stream ran";
+  const sink::StreamReport r = report(1);
+  EXPECT_EQ(r.rate, 44100u);
+  EXPECT_TRUE(r.bitExact()) << sink::summaryLine(r);
+  EXPECT_GE(r.packets + 1, static_cast<uint64_t>(played.halves));
+}
+
+// The host's stop and the stream's own end meeting at the claim to end it:
+// the stop is held right after it has read the claim, and the streamer
+// closes, which ends the stream by itself, before the stop goes on. Either
+// side may wind the stream up, but only one of them.
+struct ClaimMeeting {
+  std::atomic<std::thread::id> holdThread{};
+  std::atomic<bool> held{false};
+  std::atomic<bool> release{false};
+} meeting;
+
+void holdTheStopAtTheClaim() noexcept {
+  if (std::this_thread::get_id() != meeting.holdThread.load() || meeting.held.exchange(true)) return;
+  for (int waited = 0; !meeting.release.load() && waited < 5000; ++waited) {
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+}
+
+TEST_F(HostOrderTest, StopAndTheStreamsOwnEndMeetingAtTheClaimWindTheStreamUpOnce) {
+  initAgainst(sinkOptions(24, 0, 0));
+  createSilentBuffers();
+  ASSERT_EQ(driver->start(), asio::kAseOk);
+  std::this_thread::sleep_for(milliseconds(20));
+  // Each wind-up puts the process's priority class back once.
+  const uint32_t priorityChangesBefore = platform::callCount(platform::Call::SetPriorityClass);
+
+  stream::setEndFlagSeam(&holdTheStopAtTheClaim);
+  std::thread stopper([&] {
+    meeting.holdThread.store(std::this_thread::get_id());
+    EXPECT_EQ(driver->stop(), asio::kAseOk);
+  });
+  for (int waited = 0; !meeting.held.load() && waited < 5000; ++waited) {
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  EXPECT_TRUE(meeting.held.load()) << "the stop never reached the claim";
+  peer->stop();
+  std::this_thread::sleep_for(milliseconds(200));
+  meeting.release.store(true);
+  stopper.join();
+  stream::setEndFlagSeam(nullptr);
+
+  EXPECT_EQ(platform::callCount(platform::Call::SetPriorityClass) - priorityChangesBefore, 1u);
+  EXPECT_EQ(stream::streamState().streamThread, nullptr);
 }
 
 // stop racing the streaming thread's own end, many times over.

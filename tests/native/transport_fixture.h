@@ -75,6 +75,7 @@ class TransportTest : public OpenDriverTest {
   void layout(uint32_t packetBytes, uint32_t datagramSize, uint32_t transportMode) {
     driver::Vantrel& d = object();
     d.settings.transportMode = transportMode;
+    d.streamConfig.transportMode = transportMode;
     d.datagramSize = datagramSize;
     d.datagramsPerBuffer = packetBytes / datagramSize;
     d.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);

@@ -63,7 +63,8 @@ class PackAndSendTest : public testing::DriverTest {
   // and a packet buffer as start allocates it. disposeBuffers closes the
   // control connection, so each case opens one; packing only asks whether
   // it is open.
-  void prepare(double rate, int32_t wireBits, int32_t bufferFrames) {
+  void prepare(double rate, int32_t wireBits, int32_t bufferFrames,
+               control::StreamerSettings settings = {}) {
     Vantrel& d = object();
     if (control::controlSocket().load() == platform::kInvalidSocket) {
       control::controlSocket().store(platform::openTcpSocket());
@@ -84,6 +85,7 @@ class PackAndSendTest : public testing::DriverTest {
         }
       }
     }
+    d.streamConfig = streamConfig(settings, rate, bufferFrames, wireBits);
     layout = wireLayout(wireBits, rate);
     recorder.packetBytes = packetBytes(layout, bufferFrames);
     ASSERT_GT(recorder.packetBytes, 0u);
@@ -136,10 +138,11 @@ TEST_F(PackAndSendTest, EachRateClassPacksTheCurrentHalfWithTheStreamsSettings) 
       SCOPED_TRACE(::testing::Message()
                    << c.rate << " Hz, " << c.wireBits << " bits, half " << half);
       recorder = Recorder{};
-      prepare(c.rate, c.wireBits, driver::bufferSizeFor(0, c.rate));
+      control::StreamerSettings settings;
+      settings.sampleShift = 35;  // 3 after the modulo
+      settings.invertPolarity = 1;
+      prepare(c.rate, c.wireBits, driver::bufferSizeFor(0, c.rate), settings);
       Vantrel& d = object();
-      d.settings.sampleShift = 35;  // 3 after the modulo
-      d.settings.invertPolarity = 1;
       d.currentHalf = half;
       packAndSend(d, kRecordingSteps);
       ASSERT_EQ(recorder.sends, 1);
@@ -237,7 +240,7 @@ TEST_F(PackAndSendTest, SendCountAndDriveCheckFollowTheStreamState) {
 TEST_F(PackAndSendTest, BuffersSmallerThanTheStreamAreNotPacked) {
   prepare(44100.0, 24, 64);
   Vantrel& d = object();
-  d.bufferFrames = 128;
+  d.streamConfig.framesPerHalf = 128;
   packAndSend(d, kRecordingSteps);
   EXPECT_EQ(recorder.sends, 0);
   EXPECT_EQ(recorder.driveChecks, 0);
