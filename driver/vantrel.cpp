@@ -78,7 +78,7 @@ void Vantrel::releaseStreamResources() noexcept {
   stop();
   hostCallbacks = nullptr;
   releaseOutputBuffers();
-  control::closeControlConnectionIfOpen();
+  control::closeControlConnection();
   stream::releaseDataTransport();
   releasePacketBuffer();
   // A start the host never followed up (no buffers yet) leaves the mutex

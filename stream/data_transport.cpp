@@ -47,7 +47,7 @@ asio::AsioError openPlain(driver::Vantrel& driver) noexcept {
   if (platform::bindTo(socket, local) != 0) {
     driver.setErrorText(errors::kCannotConnectData);
     driver.notify(Notification::kConnectFailed);
-    closeDataTransportObjects();
+    closeDataTransport();
     return asio::kAseNotPresent;
   }
   s.hasBoundEndpoint = platform::boundEndpoint(socket, &s.boundEndpoint) == 0;
@@ -59,7 +59,7 @@ asio::AsioError openPlain(driver::Vantrel& driver) noexcept {
 asio::AsioError openDataSocket(driver::Vantrel& driver, uint32_t registerBytes) noexcept {
   // A start that failed, or a stream never stopped, must not leave its
   // socket and queues behind to be overwritten here.
-  closeDataTransportObjects();
+  closeDataTransport();
   DataTransportState& s = state();
   s.closing.store(false);
   if (driver.packetBuffer == nullptr || driver.datagramSize == 0) {
@@ -185,9 +185,7 @@ void sendStopSignalIfOpen(driver::Vantrel& driver) noexcept {
   }
 }
 
-void closeDataTransport(driver::Vantrel& /*driver*/) noexcept { closeDataTransportObjects(); }
-
-void closeDataTransportObjects() noexcept {
+void closeDataTransport() noexcept {
   // The socket first: it ends the request queue and whatever it still had
   // posted, before the queues and the registration go.
   const platform::Socket taken = streamState().dataSocket.exchange(platform::kInvalidSocket);

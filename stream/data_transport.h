@@ -65,7 +65,6 @@ void sendStopSignalIfOpen(driver::Vantrel& driver) noexcept;
 // it). Also what a start that fails after openDataSocket calls. Only once
 // the streaming thread has ended: stop wakes it (wakeTickReceive) and joins
 // it first. The datagram slots stay; releaseDataTransport frees them too.
-void closeDataTransport(driver::Vantrel& driver) noexcept;
-void closeDataTransportObjects() noexcept;
+void closeDataTransport() noexcept;
 
 }  // namespace tavro::stream

@@ -29,7 +29,7 @@ DataTransportState& state() noexcept { return streamState().transport; }
 OpenResult fail(driver::Vantrel& driver, const char* text, Notification code) noexcept {
   driver.setErrorText(text);
   driver.notify(code);
-  closeDataTransportObjects();
+  closeDataTransport();
   return OpenResult::kFailed;
 }
 
@@ -89,12 +89,12 @@ OpenResult open(driver::Vantrel& driver, uint32_t registerBytes) noexcept {
   streamState().dataSocket.store(socket);
 
   if (!platform::rioLoadTable(socket, &s.rioTable)) {
-    closeDataTransportObjects();
+    closeDataTransport();
     return OpenResult::kUnavailable;
   }
   s.packetBufferId = platform::rioRegisterBuffer(s.rioTable, driver.packetBuffer, registerBytes);
   if (s.packetBufferId == platform::kRioInvalidBufferId) {
-    closeDataTransportObjects();
+    closeDataTransport();
     return OpenResult::kUnavailable;
   }
 
@@ -123,7 +123,7 @@ OpenResult open(driver::Vantrel& driver, uint32_t registerBytes) noexcept {
   if (platform::lookupNumericUdp(driver.hostName.c_str(), driver.portText.c_str(), &streamer) !=
       0) {
     driver.setErrorText(errors::kCannotCreateSocket);
-    closeDataTransportObjects();
+    closeDataTransport();
     return OpenResult::kFailed;
   }
   if (platform::connectTo(socket, streamer) != 0) {

@@ -10,7 +10,7 @@ StreamState& streamState() noexcept {
 }
 
 void releaseDataTransport() noexcept {
-  closeDataTransportObjects();
+  closeDataTransport();
   releaseDatagramSlots();
 }
 

@@ -27,7 +27,7 @@ asio::AsioError Vantrel::stop() noexcept {
     if (wasStreaming) stream::sendStopSignalIfOpen(owner);
   }
   if (running != nullptr && !stream::onStreamThread()) {
-    stream::closeDataTransport(owner);
+    stream::closeDataTransport();
     state.streamDriver.store(nullptr, std::memory_order_release);
   }
   return asio::kAseOk;

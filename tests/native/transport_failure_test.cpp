@@ -389,8 +389,8 @@ TEST_P(LifecycleTest, ClosesEverythingExactlyOnce) {
   EXPECT_EQ(platform::callCount(Call::RIODeregisterBuffer), registrations);
 
   platform::resetCallCounts();
-  stream::closeDataTransport(object());
-  stream::closeDataTransport(object());
+  stream::closeDataTransport();
+  stream::closeDataTransport();
   stream::releaseDataTransport();
   EXPECT_FALSE(dataOpen());
   EXPECT_EQ(platform::callCount(Call::shutdown), 1u);

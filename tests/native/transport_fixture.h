@@ -64,7 +64,7 @@ class TransportTest : public OpenDriverTest {
   }
 
   void TearDown() override {
-    stream::closeDataTransport(object());
+    stream::closeDataTransport();
     stream::releaseDatagramSlots();
     platform::freePages(object().packetBuffer);
     object().packetBuffer = nullptr;

@@ -167,7 +167,7 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
     EXPECT_TRUE(peer.streamQuietFor(milliseconds(50)));
   }
 
-  stream::closeDataTransport(d);
+  stream::closeDataTransport();
   EXPECT_FALSE(dataOpen());
   EXPECT_THAT(spy.codes(), ::testing::IsEmpty());
 }
