@@ -46,10 +46,11 @@ class Stream {
     bind(sink_, reinterpret_cast<sockaddr*>(&local), sizeof local);
 
     driver::Vantrel& d = *driver_;
-    d.hostName = kAddress;
-    d.portText = "48168";
-    d.localAddressText = kAddress;
-    d.settings.transportMode = control::kTransportUdp;
+    d.streamer.hostName = kAddress;
+    d.streamer.portText = "48168";
+    d.streamer.localAddressText = kAddress;
+    d.streamer.settings.transportMode = control::kTransportUdp;
+    d.streamConfig.transportMode = control::kTransportUdp;
     d.datagramSize = datagramSize;
     d.datagramsPerBuffer = packetBytes / datagramSize;
     d.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);

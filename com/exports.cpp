@@ -6,7 +6,7 @@
 #include "com/class_factory.h"
 #include "com/class_table.h"
 #include "com/module_counters.h"
-#include "driver/driver_log.h"
+#include "platform/log.h"
 
 using namespace tavro::com;
 
@@ -17,8 +17,8 @@ namespace {
 void logModuleLoad() noexcept {
   static std::atomic<bool> logged{false};
   if (logged.exchange(true)) return;
-  tavro::driver::log::refresh();
-  tavro::driver::log::line("loaded: %s, version %s", TAVRO_MODULE_FILE_NAME, TAVRO_PROJECT_VERSION);
+  tavro::platform::log::refresh();
+  tavro::platform::log::line("loaded: %s, version %s", TAVRO_MODULE_FILE_NAME, TAVRO_PROJECT_VERSION);
 }
 
 }  // namespace

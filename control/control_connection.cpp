@@ -5,38 +5,32 @@
 #include "control/settings_query.h"
 #include "control/streamer_host.h"
 #include "control/wire_frame.h"
-#include "driver/driver_log.h"
-#include "driver/error_texts.h"
-#include "driver/vantrel.h"
+#include "control/error_texts.h"
+#include "platform/log.h"
 
 namespace tavro::control {
 namespace {
 
-using driver::Notification;
-namespace errors = driver::errors;
 
 inline constexpr char kGreeting[] = "TAVROHello";
 // The greeting reply's first three units are the streamer's; the address
 // follows them.
 inline constexpr size_t kGreetingPrefixUnits = 3;
 
-asio::AsioError failConnection(driver::Vantrel& driver, const char* text,
-                               bool notifyUser) noexcept {
-  driver.setErrorText(text);
-  if (notifyUser) driver.notify(Notification::kConnectFailed);
+Outcome failConnection(const char* text, bool notifyUser) noexcept {
   closeControlConnection();
-  return asio::kAseNotPresent;
+  return failed(text, notifyUser ? Notification::kConnectFailed : Notification::kNone);
 }
 
 // The reply is ASCII; anything else cannot be part of an address anyway.
-bool takeLocalAddress(driver::Vantrel& driver, std::u16string_view reply) noexcept {
+bool takeLocalAddress(StreamerLink& link, std::u16string_view reply) noexcept {
   try {
     std::string address;
     address.reserve(reply.size() - kGreetingPrefixUnits);
     for (char16_t unit : reply.substr(kGreetingPrefixUnits)) {
       address.push_back(unit <= 0xFF ? static_cast<char>(unit) : '?');
     }
-    driver.localAddressText = std::move(address);
+    link.localAddressText = std::move(address);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -57,12 +51,10 @@ void closeControlConnection() noexcept {
   platform::closeSocket(taken);
 }
 
-asio::AsioError openControlConnection(driver::Vantrel& driver) noexcept {
+Outcome openControlConnection(StreamerLink& link) noexcept {
   platform::Ipv4Endpoint streamer{};
-  if (platform::lookupNumericTcp(driver.hostName.c_str(), driver.portText.c_str(), &streamer) !=
-      0) {
-    driver.setErrorText(errors::kCannotCreateSocket);
-    return asio::kAseNotPresent;
+  if (platform::lookupNumericTcp(link.hostName.c_str(), link.portText.c_str(), &streamer) != 0) {
+    return failed(errors::kCannotCreateSocket);
   }
 
   // A connection still held here would be lost track of, never closed.
@@ -70,56 +62,55 @@ asio::AsioError openControlConnection(driver::Vantrel& driver) noexcept {
   const platform::Socket socket = platform::openTcpSocket();
   controlSocket().store(socket);
   if (socket == platform::kInvalidSocket) {
-    return failConnection(driver, errors::kCannotConnectStreamer, true);
+    return failConnection(errors::kCannotConnectStreamer, true);
   }
   // Both only make the connection quicker; it works without them.
   platform::setNoDelay(socket);
   platform::enableLoopbackFastPath(socket);
 
   if (platform::connectTo(socket, streamer) != 0) {
-    return failConnection(driver, errors::kCannotConnectStreamer, true);
+    return failConnection(errors::kCannotConnectStreamer, true);
   }
   if (!sendFrame("%s", kGreeting)) {
-    return failConnection(driver, errors::kCannotSendToStreamer, true);
+    return failConnection(errors::kCannotSendToStreamer, true);
   }
-  if (!receiveFrame()) return failConnection(driver, errors::kNoResponse, false);
+  if (!receiveFrame()) return failConnection(errors::kNoResponse, false);
 
   // A reply too short to hold the three leading units has no address part:
   // it is as good as no reply.
   const FrameText reply(frameBuffer());
-  if (reply.view().size() < kGreetingPrefixUnits || !takeLocalAddress(driver, reply.view())) {
-    return failConnection(driver, errors::kNoResponse, false);
+  if (reply.view().size() < kGreetingPrefixUnits || !takeLocalAddress(link, reply.view())) {
+    return failConnection(errors::kNoResponse, false);
   }
-  return asio::kAseOk;
+  return kSucceeded;
 }
 
-bool connectStreamer(driver::Vantrel& driver) noexcept {
+Outcome connectStreamer(StreamerLink& link) noexcept {
   // A handle left from before is closed rather than forgotten open.
   closeControlConnection();
 
-  const StreamerAddress address = readStreamerAddress(driver);
-  if (!address.found) return false;
+  const StreamerAddress address = readStreamerAddress();
+  if (!address.found) return failed(address.failureText);
   try {
-    driver.hostName = address.host;
-    driver.portText = kStreamerPort;
+    link.hostName = address.host;
+    link.portText = kStreamerPort;
   } catch (const std::bad_alloc&) {
-    return false;
+    return failed(nullptr);
   }
 
-  if (openControlConnection(driver) != asio::kAseOk) return false;
-  if (!queryStreamerSettings(driver)) {
+  if (const Outcome opened = openControlConnection(link); !opened.ok()) return opened;
+  if (!queryStreamerSettings(link.bufferSizeIndex, link.settings)) {
     closeControlConnection();
-    driver.notify(Notification::kSetupFailed);
-    return false;
+    return failed(Notification::kSetupFailed);
   }
-  const StreamerSettings& settings = driver.settings;
-  driver::log::line(
+  const StreamerSettings& settings = link.settings;
+  platform::log::line(
       "settings: transport %u, word length %u, shift %u, interface %u of %u, drive mode %u, "
       "invert %u",
       settings.transportMode, settings.wordLength, settings.sampleShift, settings.interfaceIndex,
       static_cast<unsigned>(settings.interfaces.size()), settings.driveMode,
       settings.invertPolarity);
-  return true;
+  return kSucceeded;
 }
 
 }  // namespace tavro::control

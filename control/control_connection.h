@@ -2,13 +2,12 @@
 // The one TCP control connection to the streamer, shared by every driver
 // object in the process.
 #include <atomic>
+#include <cstdint>
+#include <string>
 
-#include "asio/asio.h"
+#include "control/outcome.h"
+#include "control/streamer_settings.h"
 #include "platform/net.h"
-
-namespace tavro::driver {
-class Vantrel;
-}
 
 namespace tavro::control {
 
@@ -21,14 +20,22 @@ std::atomic<platform::Socket>& controlSocket() noexcept;
 // threads may call it at once: only one of them gets the handle to close.
 void closeControlConnection() noexcept;
 
-// Registry settings, connection, greeting and settings query. False leaves
-// the connection closed, with errorText and notification set as the step says.
-bool connectStreamer(driver::Vantrel& driver) noexcept;
+// What init learns of the streamer and keeps for every start after it.
+struct StreamerLink {
+  std::string hostName;
+  std::string portText;
+  std::string localAddressText;  // this PC as the streamer sees it
+  StreamerSettings settings;
+  uint32_t bufferSizeIndex = 0;
+};
+
+// Registry settings, connection, greeting and settings query. A failure
+// leaves the connection closed and says what to report.
+Outcome connectStreamer(StreamerLink& link) noexcept;
 
 // Connects to hostName:portText and greets the streamer; its reply names the
-// address the driver is seen from, kept in localAddressText. ASE_OK leaves
-// the connection open; ASE_NotPresent leaves it closed, with errorText and
-// notification set.
-asio::AsioError openControlConnection(driver::Vantrel& driver) noexcept;
+// address the driver is seen from, kept in localAddressText. Success leaves
+// the connection open; a failure leaves it closed.
+Outcome openControlConnection(StreamerLink& link) noexcept;
 
 }  // namespace tavro::control

@@ -2,9 +2,8 @@
 
 #include "control/control_connection.h"
 #include "control/wire_frame.h"
-#include "driver/driver_log.h"
-#include "driver/error_texts.h"
-#include "driver/vantrel.h"
+#include "platform/log.h"
+#include "control/error_texts.h"
 
 namespace tavro::control {
 
@@ -20,7 +19,7 @@ namespace {
 
 // The reply as the log shows it: ASCII, anything else as '?'.
 void logReply(std::u16string_view reply) noexcept {
-  if (!driver::log::enabled()) return;
+  if (!platform::log::enabled()) return;
   char text[64];
   size_t length = 0;
   for (char16_t unit : reply) {
@@ -28,49 +27,44 @@ void logReply(std::u16string_view reply) noexcept {
     text[length++] = unit >= 0x20 && unit < 0x7F ? static_cast<char>(unit) : '?';
   }
   text[length] = '\0';
-  driver::log::line("announcement reply: \"%s\"", text);
+  platform::log::line("announcement reply: \"%s\"", text);
 }
 
 }  // namespace
 
-asio::AsioError announceFormat(driver::Vantrel& driver, const AnnouncedFormat& format) noexcept {
-  driver::log::line("announcement: rate %d, bits %d, packet size %d, datagram size %d",
-                    static_cast<int>(format.sampleRate), static_cast<int>(format.bits),
-                    static_cast<int>(format.packetSize), static_cast<int>(format.datagramSize));
+Outcome announceFormat(const AnnouncedFormat& format) noexcept {
+  platform::log::line("announcement: rate %d, bits %d, packet size %d, datagram size %d",
+                      static_cast<int>(format.sampleRate), static_cast<int>(format.bits),
+                      static_cast<int>(format.packetSize), static_cast<int>(format.datagramSize));
   if (!sendFrame(kAnnouncementFormat, format.sampleRate, format.bits, format.packetSize,
                  format.datagramSize)) {
-    driver.setErrorText(driver::errors::kCannotSendToStreamer);
     closeControlConnection();
-    return asio::kAseNotPresent;
+    return failed(errors::kCannotSendToStreamer);
   }
   if (!receiveFrame()) {
-    driver.setErrorText(driver::errors::kNoResponse);
     closeControlConnection();
-    return asio::kAseNotPresent;
+    return failed(errors::kNoResponse);
   }
 
   logReply(FrameText(frameBuffer()).view());
+  Notification refusal = Notification::kNone;
   switch (classifyAnnouncementReply(FrameText(frameBuffer()).view())) {
     case AnnouncementReply::kAccepted:
-      return asio::kAseOk;
+      return kSucceeded;
     case AnnouncementReply::kRefused1:
-      driver.setErrorText(driver::errors::kNoResponse);
-      driver.notify(driver::Notification::kStreamerRefused1);
+      refusal = Notification::kStreamerRefused1;
       break;
     case AnnouncementReply::kRefused2:
-      driver.setErrorText(driver::errors::kNoResponse);
-      driver.notify(driver::Notification::kStreamerRefused2);
+      refusal = Notification::kStreamerRefused2;
       break;
     case AnnouncementReply::kRefused3:
-      driver.setErrorText(driver::errors::kNoResponse);
-      driver.notify(driver::Notification::kStreamerRefused3);
+      refusal = Notification::kStreamerRefused3;
       break;
     case AnnouncementReply::kUnexpected:
-      driver.setErrorText(driver::errors::kNoResponse);
       break;
   }
   closeControlConnection();
-  return asio::kAseNotPresent;
+  return failed(errors::kNoResponse, refusal);
 }
 
 }  // namespace tavro::control

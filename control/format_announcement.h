@@ -4,11 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "asio/asio.h"
-
-namespace tavro::driver {
-class Vantrel;
-}
+#include "control/outcome.h"
 
 namespace tavro::control {
 
@@ -33,8 +29,8 @@ enum class AnnouncementReply {
 AnnouncementReply classifyAnnouncementReply(std::u16string_view reply) noexcept;
 
 // Sends the announcement on the open control connection and reads the reply.
-// ASE_OK only for "+OK". Every failure closes the connection and leaves its
-// text in errorText; a refusal "ERROR n" also posts notification n.
-asio::AsioError announceFormat(driver::Vantrel& driver, const AnnouncedFormat& format) noexcept;
+// Succeeds only for "+OK". Every failure closes the connection; a refusal
+// "ERROR n" is reported with notification n.
+Outcome announceFormat(const AnnouncedFormat& format) noexcept;
 
 }  // namespace tavro::control

@@ -2,7 +2,6 @@
 
 #include "control/settings_reply.h"
 #include "control/wire_frame.h"
-#include "driver/vantrel.h"
 
 namespace tavro::control {
 namespace {
@@ -22,12 +21,12 @@ bool ask(const char* query) noexcept {
 
 }  // namespace
 
-bool queryStreamerSettings(driver::Vantrel& driver) noexcept {
+bool queryStreamerSettings(uint32_t& bufferSizeIndex, StreamerSettings& settings) noexcept {
   if (!ask(kSettingsQuery)) return false;
-  applySettingsReply(FrameText(frameBuffer()).view(), driver.bufferSizeIndex, driver.settings);
+  applySettingsReply(FrameText(frameBuffer()).view(), bufferSizeIndex, settings);
 
   if (!ask(kInterfacesQuery)) return false;
-  return applyInterfaceReply(FrameText(frameBuffer()).view(), driver.settings);
+  return applyInterfaceReply(FrameText(frameBuffer()).view(), settings);
 }
 
 }  // namespace tavro::control

@@ -1,9 +1,9 @@
 #pragma once
 // The two questions asked once per init, right after the greeting.
 
-namespace tavro::driver {
-class Vantrel;
-}
+#include <cstdint>
+
+#include "control/streamer_settings.h"
 
 namespace tavro::control {
 
@@ -14,6 +14,6 @@ inline constexpr char kInterfacesQuery[] = "sgetAudioInterfaces";
 // interface list. False when a reply is incomplete or does not begin with
 // "s": nothing is changed by the failing step, what an earlier step applied
 // stays. A failed send shows up as the missing reply.
-bool queryStreamerSettings(driver::Vantrel& driver) noexcept;
+bool queryStreamerSettings(uint32_t& bufferSizeIndex, StreamerSettings& settings) noexcept;
 
 }  // namespace tavro::control

@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "control/control_connection.h"
-#include "driver/error_texts.h"
-#include "driver/vantrel.h"
+#include "control/error_texts.h"
 #include "platform/net.h"
 #include "platform/registry.h"
 
@@ -67,7 +66,7 @@ bool selectsSinglePc(const char* text) noexcept {
   return (static_cast<uint32_t>(leadingInteger(text)) & 0xFFu) == 1u;
 }
 
-StreamerAddress readStreamerAddress(driver::Vantrel& driver) noexcept {
+StreamerAddress readStreamerAddress() noexcept {
   StreamerAddress address;
   OpenKey key;
   if (platform::regOpenKey(platform::registryRoot(platform::RegRoot::kCurrentUser), kSettingsKey,
@@ -90,7 +89,7 @@ StreamerAddress readStreamerAddress(driver::Vantrel& driver) noexcept {
     if (!thisPcAddress(address.host)) return address;
     const auto length = static_cast<uint32_t>(std::strlen(address.host));
     if (platform::regSetString(key.get(), kHostValue, address.host, length) != platform::kRegOk) {
-      driver.setErrorText(driver::errors::kHostNotSet);
+      address.failureText = errors::kHostNotSet;
       return address;
     }
   }

@@ -4,10 +4,6 @@
 // only "Host", and only when it finds it empty.
 #include <cstdint>
 
-namespace tavro::driver {
-class Vantrel;
-}
-
 namespace tavro::control {
 
 inline constexpr char kSettingsKey[] = "Software\\TAVRO7";
@@ -29,12 +25,13 @@ bool thisPcAddress(char (&text)[kValueBufferSize]) noexcept;
 struct StreamerAddress {
   bool found = false;
   char host[kValueBufferSize] = {};
+  const char* failureText = nullptr;  // when not found, what the host is told, if anything
 };
 
 // Reads the key. An empty "Host" is replaced by this PC's own first IPv4
 // address, which is written back. Not found: the key or "Host" cannot be read,
 // this PC's address cannot be found (nothing reported), or the write-back
-// fails ("TAVRODriver Host not set!" in errorText).
-StreamerAddress readStreamerAddress(driver::Vantrel& driver) noexcept;
+// fails ("TAVRODriver Host not set!" as failureText).
+StreamerAddress readStreamerAddress() noexcept;
 
 }  // namespace tavro::control

@@ -33,7 +33,7 @@ asio::AsioError Vantrel::getBufferSize(int32_t* minSize, int32_t* maxSize, int32
                                        int32_t* granularity) noexcept {
   // One size only: start and packing go by bufferFrames, not by the size the
   // host later passes to createBuffers.
-  const int32_t frames = bufferSizeFor(bufferSizeIndex, sampleRate.load());
+  const int32_t frames = bufferSizeFor(streamer.bufferSizeIndex, sampleRate.load());
   bufferFrames.store(frames);
   *minSize = frames;
   *maxSize = frames;

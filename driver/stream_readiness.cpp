@@ -1,7 +1,7 @@
 #include "driver/stream_readiness.h"
 
 #include "driver/dsd_rates.h"
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "driver/vantrel.h"
 
 namespace tavro::driver {
@@ -28,9 +28,9 @@ OutputBufferState outputBufferState(const Vantrel& driver) noexcept {
 const char* refusalText(BufferRefusal refusal) noexcept {
   switch (refusal) {
     case BufferRefusal::kMissingChannel:
-      return errors::kOutputBuffersMissing;
+      return control::errors::kOutputBuffersMissing;
     case BufferRefusal::kSizeMismatch:
-      return errors::kOutputBuffersMismatch;
+      return control::errors::kOutputBuffersMismatch;
     case BufferRefusal::kNone:
       break;
   }

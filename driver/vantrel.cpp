@@ -6,7 +6,7 @@
 
 #include "com/class_id.h"
 #include "control/control_connection.h"
-#include "driver/driver_log.h"
+#include "platform/log.h"
 #include "platform/desktop.h"
 #include "platform/memory.h"
 #include "stream/stream_control.h"
@@ -62,14 +62,20 @@ void Vantrel::getErrorMessage(char* text) noexcept {
 }
 
 void Vantrel::setErrorText(const char* text) noexcept {
-  log::line("error text: %s", text);
+  platform::log::line("error text: %s", text);
   const size_t length = std::min(std::strlen(text), kErrorTextSize - 1);
   std::memcpy(errorText, text, length);
   errorText[length] = '\0';
 }
 
-void Vantrel::notify(Notification code) const noexcept {
-  log::line("notification %u, error text: %s", static_cast<uint32_t>(code), errorText);
+asio::AsioError Vantrel::report(const control::Outcome& outcome) noexcept {
+  if (outcome.text != nullptr) setErrorText(outcome.text);
+  if (outcome.notification != control::Notification::kNone) notify(outcome.notification);
+  return outcome.result;
+}
+
+void Vantrel::notify(control::Notification code) const noexcept {
+  platform::log::line("notification %u, error text: %s", static_cast<uint32_t>(code), errorText);
   platform::broadcastMessage(notifyMessage, static_cast<uintptr_t>(code));
 }
 

@@ -7,8 +7,8 @@
 
 #include "asio/asio.h"
 #include "com/unknown.h"
-#include "control/streamer_settings.h"
-#include "driver/notification.h"
+#include "control/control_connection.h"
+#include "control/outcome.h"
 #include "platform/net.h"
 #include "platform/sync.h"
 #include "stream/stream_layout.h"
@@ -66,16 +66,18 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
 
   // Writes the whole text, cut to fit, always NUL-terminated.
   void setErrorText(const char* text) noexcept;
-  void notify(Notification code) const noexcept;
+  void notify(control::Notification code) const noexcept;
+  // The one place a step's failure reaches the host: its text, then its
+  // notification. Returns the step's ASIO result.
+  asio::AsioError report(const control::Outcome& outcome) noexcept;
 
   // Once per tick, on the streaming thread: packs half `currentHalf` into the
   // packet buffer, sends it and runs the drive-presence check.
   void packAndSend() noexcept;
 
   // Fields, in the order the other parts of the driver know them.
-  control::StreamerSettings settings;
+  control::StreamerLink streamer;
   uint32_t rioSlots = 0;
-  std::string localAddressText;
   // Written by the streaming thread on every tick, read by the host's thread.
   std::atomic<double> samplePosition{0.0};
   // Host calls may come from any of the host's threads; start takes one
@@ -101,9 +103,6 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   size_t datagramsPerBuffer = 0;
   uint32_t datagramSize = 0;
   int32_t sendsPerBuffer = 0;
-  uint32_t bufferSizeIndex = 0;
-  std::string hostName;
-  std::string portText;
   std::string drivePath;
   // Counted by the streaming thread; read by a host thread that ends the stream.
   std::atomic<size_t> packetsSent{0};

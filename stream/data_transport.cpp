@@ -3,7 +3,7 @@
 #include <new>
 
 #include "control/control_connection.h"
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "driver/vantrel.h"
 #include "platform/event.h"
 #include "platform/net.h"
@@ -16,8 +16,7 @@
 namespace tavro::stream {
 namespace {
 
-using driver::Notification;
-namespace errors = driver::errors;
+using control::Notification;
 
 constexpr int32_t kPrimeBytes = 32;
 constexpr int32_t kPlainStopBytes = 11;
@@ -43,9 +42,9 @@ asio::AsioError openPlain(driver::Vantrel& driver) noexcept {
     return asio::kAseNotPresent;
   }
   streamState().dataSocket.store(socket);
-  const platform::Ipv4Endpoint local = ipv4Endpoint(driver.localAddressText, "0");
+  const platform::Ipv4Endpoint local = ipv4Endpoint(driver.streamer.localAddressText, "0");
   if (platform::bindTo(socket, local) != 0) {
-    driver.setErrorText(errors::kCannotConnectData);
+    driver.setErrorText(control::errors::kCannotConnectData);
     driver.notify(Notification::kConnectFailed);
     closeDataTransport();
     return asio::kAseNotPresent;
@@ -84,7 +83,7 @@ asio::AsioError openDataSocket(driver::Vantrel& driver, uint32_t registerBytes) 
   if (!registered) result = openPlain(driver);
   if (result != asio::kAseOk) return result;
   s.useRio.store(registered);
-  driver.destination = ipv4Endpoint(driver.hostName, driver.portText);
+  driver.destination = ipv4Endpoint(driver.streamer.hostName, driver.streamer.portText);
   return asio::kAseOk;
 }
 

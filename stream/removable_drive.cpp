@@ -26,7 +26,7 @@ bool streamerOnThisPc(const std::string& hostName) noexcept {
 
 bool findRemovableDrive(driver::Vantrel& driver) noexcept {
   driver.drivePath.clear();
-  if (!streamerOnThisPc(driver.hostName)) return true;
+  if (!streamerOnThisPc(driver.streamer.hostName)) return true;
 
   char roots[kDriveListBytes] = {};
   const uint32_t length = platform::logicalDriveRoots(roots, sizeof roots);

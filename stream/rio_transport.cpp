@@ -1,7 +1,7 @@
 #include "stream/rio_transport.h"
 
 #include "control/control_connection.h"
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "driver/vantrel.h"
 #include "platform/event.h"
 #include "platform/rio.h"
@@ -12,10 +12,9 @@
 namespace tavro::stream::rio {
 namespace {
 
-using driver::Notification;
+using control::Notification;
 using platform::RioBuf;
 using platform::RioResult;
-namespace errors = driver::errors;
 
 constexpr uint32_t kTickWaitMilliseconds = 1000;
 constexpr uint32_t kReceiveQueueSize = 2;
@@ -108,7 +107,7 @@ OpenResult open(driver::Vantrel& driver, uint32_t registerBytes) noexcept {
   }
   if (s.sendCompletionQueue == platform::kRioInvalidCq ||
       s.receiveCompletionQueue == platform::kRioInvalidCq) {
-    return fail(driver, errors::kCannotConnectData, Notification::kConnectFailed);
+    return fail(driver, control::errors::kCannotConnectData, Notification::kConnectFailed);
   }
   platform::rioNotify(s.rioTable, s.receiveCompletionQueue);
 
@@ -116,18 +115,18 @@ OpenResult open(driver::Vantrel& driver, uint32_t registerBytes) noexcept {
       platform::rioCreateRequestQueue(s.rioTable, socket, kReceiveQueueSize, driver.rioSlots,
                                       s.receiveCompletionQueue, s.sendCompletionQueue, nullptr);
   if (s.requestQueue == platform::kRioInvalidRq) {
-    return fail(driver, errors::kCannotConnectData, Notification::kRequestQueueFailed);
+    return fail(driver, control::errors::kCannotConnectData, Notification::kRequestQueueFailed);
   }
 
   platform::Ipv4Endpoint streamer{};
-  if (platform::lookupNumericUdp(driver.hostName.c_str(), driver.portText.c_str(), &streamer) !=
+  if (platform::lookupNumericUdp(driver.streamer.hostName.c_str(), driver.streamer.portText.c_str(), &streamer) !=
       0) {
-    driver.setErrorText(errors::kCannotCreateSocket);
+    driver.setErrorText(control::errors::kCannotCreateSocket);
     closeDataTransport();
     return OpenResult::kFailed;
   }
   if (platform::connectTo(socket, streamer) != 0) {
-    return fail(driver, errors::kCannotConnectData, Notification::kConnectFailed);
+    return fail(driver, control::errors::kCannotConnectData, Notification::kConnectFailed);
   }
   s.sender.store(RioSender::kIdle);
   return OpenResult::kOpened;

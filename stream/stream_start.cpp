@@ -1,8 +1,8 @@
 #include "control/control_connection.h"
 #include "control/format_announcement.h"
-#include "driver/driver_log.h"
+#include "platform/log.h"
 #include "driver/dsd_rates.h"
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "driver/stream_readiness.h"
 #include "driver/vantrel.h"
 #include "platform/memory.h"
@@ -82,7 +82,7 @@ asio::AsioError Vantrel::start() noexcept {
   // stream's thread reads.
   if (streaming.load(std::memory_order_acquire) ||
       !state.streamStopped.load(std::memory_order_acquire)) {
-    setErrorText(errors::kAlreadyStreaming);
+    setErrorText(control::errors::kAlreadyStreaming);
     return asio::kAseNotPresent;
   }
   // A stream that ended by itself may have left its thread to wait for.
@@ -97,7 +97,7 @@ asio::AsioError Vantrel::start() noexcept {
   const double rate = buffers.sampleRate;
   const int32_t frames = buffers.bufferFrames;
   if (isUnsupportedDsdGap(rate)) {
-    setErrorText(errors::kSampleRateNotSupported);
+    setErrorText(control::errors::kSampleRateNotSupported);
     return asio::kAseNotPresent;
   }
   if (const char* refusal = refusalText(checkOutputBuffers(buffers))) {
@@ -106,13 +106,14 @@ asio::AsioError Vantrel::start() noexcept {
   }
 
   StartingThread startingThread;
-  if (control::controlSocket().load() == platform::kInvalidSocket &&
-      control::openControlConnection(*this) != asio::kAseOk) {
-    return asio::kAseNotPresent;
+  if (control::controlSocket().load() == platform::kInvalidSocket) {
+    if (const control::Outcome opened = control::openControlConnection(streamer); !opened.ok()) {
+      return report(opened);
+    }
   }
   drivePath.clear();
-  if (settings.driveMode != 0 && !stream::findRemovableDrive(*this)) {
-    notify(Notification::kNoRemovableDrive);
+  if (streamer.settings.driveMode != 0 && !stream::findRemovableDrive(*this)) {
+    notify(control::Notification::kNoRemovableDrive);
     return asio::kAseNotPresent;
   }
 
@@ -125,7 +126,7 @@ asio::AsioError Vantrel::start() noexcept {
     streamMutex = nullptr;
   });
   const stream::StreamLayout layout =
-      stream::streamLayout({settings.wordLength, settings.sampleShift, settings.transportMode,
+      stream::streamLayout({streamer.settings.wordLength, streamer.settings.sampleShift, streamer.settings.transportMode,
                             rate, frames});
   wireBits = layout.wireBits;
   datagramSize = layout.datagramSize;
@@ -135,44 +136,45 @@ asio::AsioError Vantrel::start() noexcept {
   releasePacketBuffer();
   packetBuffer = layout.packetBytes == 0 ? nullptr : platform::allocatePages(registerBytes);
   if (packetBuffer == nullptr) {
-    notify(Notification::kSetupFailed);
+    notify(control::Notification::kSetupFailed);
     return asio::kAseNotPresent;
   }
-  if (settings.transportMode == control::kTransportUdp &&
+  if (streamer.settings.transportMode == control::kTransportUdp &&
       stream::openDataSocket(*this, registerBytes) != asio::kAseOk) {
     return asio::kAseNotPresent;
   }
   if (!stream::buildDatagramSlots(*this)) {
-    notify(Notification::kSetupFailed);
+    notify(control::Notification::kSetupFailed);
     return asio::kAseNotPresent;
   }
   packetsSent = 0;
   ticksReceived = 0;
   ticksIgnored = 0;
-  if (control::announceFormat(*this,
-                              {layout.announcedRate, layout.wireBits, layout.packetSizeNumber,
-                               static_cast<int32_t>(layout.datagramSize)}) != asio::kAseOk) {
-    return asio::kAseNotPresent;
+  if (const control::Outcome announced = control::announceFormat(
+          {layout.announcedRate, layout.wireBits, layout.packetSizeNumber,
+           static_cast<int32_t>(layout.datagramSize)});
+      !announced.ok()) {
+    return report(announced);
   }
 
   // Its existence tells other processes that a stream has been started.
   platform::closeHandle(streamMutex);
   streamMutex = platform::createMutex(kStreamMutexName);
-  streamConfig = stream::streamConfig(settings, rate, frames, layout.wireBits);
+  streamConfig = stream::streamConfig(streamer.settings, rate, frames, layout.wireBits);
   samplePosition.store(0.0);
   currentHalf = 0;
   sendsPerBuffer = static_cast<int32_t>(layout.datagramsPerBuffer);
-  if (settings.transportMode == control::kTransportUdp) stream::primeDataTransport(*this);
+  if (streamer.settings.transportMode == control::kTransportUdp) stream::primeDataTransport(*this);
   if (!startingThread.handOver(*this)) {
-    setErrorText(errors::kNoStreamThread);
-    notify(Notification::kSetupFailed);
+    setErrorText(control::errors::kNoStreamThread);
+    notify(control::Notification::kSetupFailed);
     return asio::kAseNotPresent;
   }
   cleanup.keep();
-  log::line(
+  platform::log::line(
       "start: rate %.0f Hz, %d frames, transport %u, %u-bit wire, packet %u bytes, %u datagrams "
       "of %u bytes",
-      rate, frames, settings.transportMode, static_cast<unsigned>(layout.wireBits),
+      rate, frames, streamer.settings.transportMode, static_cast<unsigned>(layout.wireBits),
       static_cast<unsigned>(layout.packetBytes), static_cast<unsigned>(layout.datagramsPerBuffer),
       static_cast<unsigned>(layout.datagramSize));
   return asio::kAseOk;

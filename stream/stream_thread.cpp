@@ -4,7 +4,7 @@
 
 #include "asio/asio.h"
 #include "control/control_connection.h"
-#include "driver/driver_log.h"
+#include "platform/log.h"
 #include "driver/vantrel.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
@@ -138,7 +138,7 @@ bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
   if (state.streamStopped.exchange(true, std::memory_order_acq_rel)) return false;
   driver::Vantrel* running = state.streamDriver.load(std::memory_order_acquire);
   driver::Vantrel& driver = running != nullptr ? *running : caller;
-  driver::log::line("stop: %s; packets %llu, ticks %llu, ignored ticks %llu",
+  platform::log::line("stop: %s; packets %llu, ticks %llu, ignored ticks %llu",
                     isStreamThread ? "the stream ended" : "the host stops",
                     static_cast<unsigned long long>(driver.packetsSent.load()),
                     static_cast<unsigned long long>(driver.ticksReceived.load()),

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "control_fixture.h"
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 
 namespace tavro::testing {
 namespace {
@@ -25,17 +25,17 @@ const std::string kOverlong(300, '1');
 
 const BadSetting kCases[] = {
     {"HostIsAName", control::kHostValue, Kind::kText, "localhost",
-     driver::errors::kCannotCreateSocket},
-    {"HostIsIpv6", control::kHostValue, Kind::kText, "::1", driver::errors::kCannotCreateSocket},
-    {"HostIsOverlong", control::kHostValue, Kind::kText, kOverlong, driver::errors::kOpenFailure},
-    {"HostIsANumber", control::kHostValue, Kind::kDword, "", driver::errors::kOpenFailure},
+     control::errors::kCannotCreateSocket},
+    {"HostIsIpv6", control::kHostValue, Kind::kText, "::1", control::errors::kCannotCreateSocket},
+    {"HostIsOverlong", control::kHostValue, Kind::kText, kOverlong, control::errors::kOpenFailure},
+    {"HostIsANumber", control::kHostValue, Kind::kDword, "", control::errors::kOpenFailure},
     {"HostHasAPort", control::kHostValue, Kind::kText, "@:48168",
-     driver::errors::kCannotCreateSocket},
-    {"HostHasSpaces", control::kHostValue, Kind::kText, " @ ", driver::errors::kCannotCreateSocket},
+     control::errors::kCannotCreateSocket},
+    {"HostHasSpaces", control::kHostValue, Kind::kText, " @ ", control::errors::kCannotCreateSocket},
     {"HostIsGarbage", control::kHostValue, Kind::kText, "\x01\xff\x7f",
-     driver::errors::kCannotCreateSocket},
+     control::errors::kCannotCreateSocket},
     {"HostOutOfRange", control::kHostValue, Kind::kText, "300.1.1.1",
-     driver::errors::kCannotCreateSocket},
+     control::errors::kCannotCreateSocket},
     {"HostWithEmbeddedNul", control::kHostValue, Kind::kBytes, std::string("@\0junk", 6), nullptr},
     {"SinglePcOverlong", control::kSinglePcValue, Kind::kText, kOverlong, nullptr},
     {"SinglePcEmpty", control::kSinglePcValue, Kind::kText, "", nullptr},

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "control_fixture.h"
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "platform/fault.h"
 
 namespace tavro::testing {
@@ -17,7 +17,7 @@ using sink::Misbehaviour;
 using sink::Step;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-namespace errors = driver::errors;
+namespace errors = control::errors;
 
 enum class HostSetting {
   kNoKey,        // "Software\TAVRO7" does not exist
@@ -233,17 +233,17 @@ TEST_F(ControlTest, InitReadsTheStreamersSettingsAndKeepsTheConnectionOpen) {
   const driver::Vantrel& d = object();
   EXPECT_TRUE(d.initialised);
   EXPECT_TRUE(controlOpen());
-  EXPECT_EQ(d.hostName, address);
-  EXPECT_EQ(d.portText, "48168");
-  EXPECT_EQ(d.localAddressText, address);
-  EXPECT_EQ(d.bufferSizeIndex, 3u);
-  EXPECT_EQ(d.settings.transportMode, 2u);
-  EXPECT_EQ(d.settings.interfaceIndex, 1u);
-  EXPECT_EQ(d.settings.wordLength, 32u);  // the chosen interface is an ASIO one
-  EXPECT_EQ(d.settings.sampleShift, 4u);
-  EXPECT_EQ(d.settings.driveMode, 1u);
-  EXPECT_EQ(d.settings.invertPolarity, 0u);
-  EXPECT_THAT(d.settings.interfaces, ElementsAre(u"sSpeakers", u"ASIO: Studio", u"Headphones"));
+  EXPECT_EQ(d.streamer.hostName, address);
+  EXPECT_EQ(d.streamer.portText, "48168");
+  EXPECT_EQ(d.streamer.localAddressText, address);
+  EXPECT_EQ(d.streamer.bufferSizeIndex, 3u);
+  EXPECT_EQ(d.streamer.settings.transportMode, 2u);
+  EXPECT_EQ(d.streamer.settings.interfaceIndex, 1u);
+  EXPECT_EQ(d.streamer.settings.wordLength, 32u);  // the chosen interface is an ASIO one
+  EXPECT_EQ(d.streamer.settings.sampleShift, 4u);
+  EXPECT_EQ(d.streamer.settings.driveMode, 1u);
+  EXPECT_EQ(d.streamer.settings.invertPolarity, 0u);
+  EXPECT_THAT(d.streamer.settings.interfaces, ElementsAre(u"sSpeakers", u"ASIO: Studio", u"Headphones"));
   EXPECT_THAT(spy.codes(), IsEmpty());
   EXPECT_THAT(peer->received(), ElementsAre("TAVROHello", "sget*", "sgetAudioInterfaces"));
 }
@@ -256,8 +256,8 @@ TEST_F(ControlTest, RepliesAreReadOnlyUpToTheirNulWhateverTheFrameHoldsAfterIt) 
   startPeer(options);
 
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-  EXPECT_EQ(object().localAddressText, address);
-  EXPECT_THAT(object().settings.interfaces, ElementsAre(u"sOne", u"Two"));
+  EXPECT_EQ(object().streamer.localAddressText, address);
+  EXPECT_THAT(object().streamer.settings.interfaces, ElementsAre(u"sOne", u"Two"));
 }
 
 TEST_F(ControlTest, AGreetingReplyOfThreeUnitsLeavesNoLocalAddress) {
@@ -266,7 +266,7 @@ TEST_F(ControlTest, AGreetingReplyOfThreeUnitsLeavesNoLocalAddress) {
   options.script[0].reply = "OK ";
   startPeer(options);
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-  EXPECT_EQ(object().localAddressText, "");
+  EXPECT_EQ(object().streamer.localAddressText, "");
 }
 
 TEST_F(ControlTest, AGreetingReplyWithoutNulIsReadToTheEndOfTheFrame) {
@@ -275,7 +275,7 @@ TEST_F(ControlTest, AGreetingReplyWithoutNulIsReadToTheEndOfTheFrame) {
   options.script[0].misbehaviour = Misbehaviour::kUnterminated;
   startPeer(options);
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-  EXPECT_EQ(object().localAddressText.size(), 512u - 3u);
+  EXPECT_EQ(object().streamer.localAddressText.size(), 512u - 3u);
 }
 
 TEST_F(ControlTest, AFailedInterfaceQueryKeepsTheSettingsAlreadyRead) {
@@ -287,9 +287,9 @@ TEST_F(ControlTest, AFailedInterfaceQueryKeepsTheSettingsAlreadyRead) {
       Misbehaviour::kWrongFirstUnit;
   startPeer(options);
   EXPECT_EQ(driver->init(nullptr), asio::kAsioFalse);
-  EXPECT_EQ(object().bufferSizeIndex, 2u);
-  EXPECT_EQ(object().settings.transportMode, 2u);
-  EXPECT_THAT(object().settings.interfaces, IsEmpty());
+  EXPECT_EQ(object().streamer.bufferSizeIndex, 2u);
+  EXPECT_EQ(object().streamer.settings.transportMode, 2u);
+  EXPECT_THAT(object().streamer.settings.interfaces, IsEmpty());
 }
 
 TEST_F(ControlTest, ALaterInitTriesAgainAndSucceedsOnceTheStreamerListens) {
@@ -308,7 +308,10 @@ TEST_F(ControlTest, ReconnectingGreetsAgainWithoutAskingForSettings) {
   control::closeControlConnection();
   ASSERT_TRUE(peer->waitForEnded(1, std::chrono::seconds(5)));
 
-  EXPECT_EQ(control::openControlConnection(object()), asio::kAseOk);
+  control::StreamerLink link;
+  link.hostName = address;
+  link.portText = control::kStreamerPort;
+  EXPECT_TRUE(control::openControlConnection(link).ok());
   EXPECT_TRUE(controlOpen());
   control::closeControlConnection();
   ASSERT_TRUE(peer->waitForEnded(2, std::chrono::seconds(5)));
@@ -333,11 +336,12 @@ class OpenControlConnectionTest : public ControlTest,
 TEST_P(OpenControlConnectionTest, ReportsNotPresentAndClosesOnEveryFailure) {
   const OpenFailure& c = GetParam();
   if (c.listening) startPeer();
-  object().hostName = address;
-  object().portText = control::kStreamerPort;
+  control::StreamerLink link;
+  link.hostName = address;
+  link.portText = control::kStreamerPort;
   std::optional<platform::ScopedFault> fault;
   if (c.fault) fault.emplace(*c.fault);
-  EXPECT_EQ(control::openControlConnection(object()), c.result);
+  EXPECT_EQ(control::openControlConnection(link).result, c.result);
   EXPECT_EQ(controlOpen(), c.open);
 }
 

@@ -1,7 +1,7 @@
 // The opt-in log: with TAVRODriver.log in the user's profile folder a stream
 // leaves one line per lifecycle event in it; without the file the driver
 // writes no file at all.
-#include "driver/driver_log.h"
+#include "platform/log.h"
 
 #include <gmock/gmock.h>
 
@@ -12,7 +12,7 @@
 #include <regex>
 #include <string>
 
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "stream_fixture.h"
 
 namespace tavro::testing {
@@ -35,10 +35,10 @@ class DriverLogTest : public StreamTest {
     } else {
       unsetEnv("HOME");
     }
-    driver::log::refresh();
+    platform::log::refresh();
   }
 
-  std::filesystem::path logFile() const { return profile_ / driver::log::kFileName; }
+  std::filesystem::path logFile() const { return profile_ / platform::log::kFileName; }
   void createLog() { std::ofstream(logFile()).flush(); }
   std::string logText() const {
     std::ifstream in(logFile());
@@ -109,7 +109,7 @@ TEST_F(DriverLogTest, ARefusalIsLoggedWithItsErrorTextAndNotificationCode) {
   const std::string text = logText();
   EXPECT_THAT(text, HasSubstr("announcement reply: \"ERROR 2\""));
   EXPECT_THAT(text,
-              HasSubstr("notification 2, error text: " + std::string(driver::errors::kNoResponse)));
+              HasSubstr("notification 2, error text: " + std::string(control::errors::kNoResponse)));
 }
 
 TEST_F(DriverLogTest, AFailedInitIsLoggedWithItsText) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "control_fixture.h"
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "platform/fault.h"
 
 namespace tavro::testing {
@@ -20,7 +20,7 @@ using sink::Misbehaviour;
 using sink::Step;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-namespace errors = driver::errors;
+namespace errors = control::errors;
 
 constexpr control::AnnouncedFormat kCdFormat{44100, 16, 1024, 4096};
 
@@ -34,7 +34,6 @@ class AnnouncementTest : public ControlTest {
     options.script[static_cast<size_t>(Step::kAnnouncement)] = std::move(script);
     startPeer(options);
     ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-    object().setErrorText("");
   }
 };
 
@@ -53,17 +52,23 @@ void PrintTo(const AnnouncementCase& c, std::ostream* out) { *out << c.name; }
 class AnnouncementOutcomeTest : public AnnouncementTest,
                                 public ::testing::WithParamInterface<AnnouncementCase> {};
 
+// The notification an outcome asks for, as the spy would list it.
+std::vector<uintptr_t> codesOf(const control::Outcome& outcome) {
+  if (outcome.notification == control::Notification::kNone) return {};
+  return {static_cast<uintptr_t>(outcome.notification)};
+}
+
 TEST_P(AnnouncementOutcomeTest, FailsClosedWithTheRightTextAndNotification) {
   const AnnouncementCase& c = GetParam();
   connect(c.refuse, c.script);
   if (HasFatalFailure()) return;
-  {
-    std::optional<platform::ScopedFault> fault;
-    if (c.fault) fault.emplace(*c.fault);
-    EXPECT_EQ(control::announceFormat(object(), kCdFormat), asio::kAseNotPresent);
-  }
-  EXPECT_EQ(errorText(), c.errorText);
-  EXPECT_EQ(spy.codes(), c.codes);
+  std::optional<platform::ScopedFault> fault;
+  if (c.fault) fault.emplace(*c.fault);
+  const control::Outcome outcome = control::announceFormat(kCdFormat);
+  fault.reset();
+  EXPECT_EQ(outcome.result, asio::kAseNotPresent);
+  EXPECT_STREQ(outcome.text, c.errorText);
+  EXPECT_EQ(codesOf(outcome), c.codes);
   EXPECT_FALSE(controlOpen());
 }
 
@@ -119,10 +124,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AnnouncementTest, AnAcceptedFormatLeavesTheConnectionOpenForTheStream) {
   connect(0);
   ASSERT_FALSE(HasFatalFailure());
-  EXPECT_EQ(control::announceFormat(object(), kCdFormat), asio::kAseOk);
+  const control::Outcome outcome = control::announceFormat(kCdFormat);
+  EXPECT_TRUE(outcome.ok());
+  EXPECT_EQ(outcome.text, nullptr);
+  EXPECT_TRUE(codesOf(outcome).empty());
   EXPECT_TRUE(controlOpen());
-  EXPECT_EQ(errorText(), "");
-  EXPECT_THAT(spy.codes(), IsEmpty());
   control::closeControlConnection();
   ASSERT_TRUE(peer->waitForEnded(1, std::chrono::seconds(5)));
   EXPECT_EQ(peer->received().back(),
@@ -133,9 +139,10 @@ TEST_F(AnnouncementTest, AnnouncingOnAClosedConnectionFailsAsAnUnsentFrame) {
   connect(0);
   ASSERT_FALSE(HasFatalFailure());
   control::closeControlConnection();
-  EXPECT_EQ(control::announceFormat(object(), kCdFormat), asio::kAseNotPresent);
-  EXPECT_EQ(errorText(), errors::kCannotSendToStreamer);
-  EXPECT_THAT(spy.codes(), IsEmpty());
+  const control::Outcome outcome = control::announceFormat(kCdFormat);
+  EXPECT_EQ(outcome.result, asio::kAseNotPresent);
+  EXPECT_STREQ(outcome.text, errors::kCannotSendToStreamer);
+  EXPECT_TRUE(codesOf(outcome).empty());
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "control/wire_frame.h"
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "stream_fixture.h"
 
 namespace tavro::testing {
@@ -18,7 +18,7 @@ namespace {
 
 using sink::Misbehaviour;
 using sink::Step;
-namespace errors = driver::errors;
+namespace errors = control::errors;
 
 // Short enough to keep the silent cases quick, long enough for a trickled
 // reply under a sanitizer on a loaded machine.

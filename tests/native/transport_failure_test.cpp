@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "transport_fixture.h"
 
 namespace tavro::testing {
@@ -13,7 +13,7 @@ namespace {
 using platform::Call;
 using platform::FaultPlan;
 using ::testing::ElementsAreArray;
-namespace errors = driver::errors;
+namespace errors = control::errors;
 
 constexpr uint32_t kPacketBytes = 98304;
 constexpr uint32_t kDatagramSize = 49152;

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "driver/notification.h"
+#include "control/outcome.h"
 #include "platform/desktop.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
@@ -56,10 +56,10 @@ class TransportTest : public OpenDriverTest {
     }
     ASSERT_TRUE(started) << error;
     driver::Vantrel& d = object();
-    d.hostName = address;
-    d.portText = "48168";
-    d.localAddressText = address;
-    d.notifyMessage = platform::registerWindowMessage(driver::kNotificationMessageName);
+    d.streamer.hostName = address;
+    d.streamer.portText = "48168";
+    d.streamer.localAddressText = address;
+    d.notifyMessage = platform::registerWindowMessage(control::kNotificationMessageName);
     d.setErrorText("before");
   }
 
@@ -74,7 +74,7 @@ class TransportTest : public OpenDriverTest {
   // What start fixes before it opens the data socket.
   void layout(uint32_t packetBytes, uint32_t datagramSize, uint32_t transportMode) {
     driver::Vantrel& d = object();
-    d.settings.transportMode = transportMode;
+    d.streamer.settings.transportMode = transportMode;
     d.streamConfig.transportMode = transportMode;
     d.datagramSize = datagramSize;
     d.datagramsPerBuffer = packetBytes / datagramSize;

@@ -51,7 +51,7 @@ TEST_F(AsioQueriesTest, BufferSizeOffersOneSizeAndRemembersIt) {
   for (const Case& c : {Case{1, 44100.0, 64}, Case{0, 176400.0, 192}, Case{9, 22579200.0, 12582912},
                         Case{12, 44100.0, 1536}}) {
     SCOPED_TRACE(c.rate);
-    object().bufferSizeIndex = c.index;
+    object().streamer.bufferSizeIndex = c.index;
     object().sampleRate = c.rate;
     int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = -1;
     EXPECT_EQ(driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity), asio::kAseOk);

@@ -10,7 +10,7 @@
 #include <optional>
 #include <thread>
 
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "driver/vantrel.h"
 #include "platform/fault.h"
 #include "platform/sync.h"
@@ -79,8 +79,8 @@ TEST_F(DriverObjectTest, FreshObjectReportsItsDefaults) {
   EXPECT_FALSE(object().initialised);
   EXPECT_FALSE(object().streaming.load());
   EXPECT_EQ(object().hostCallbacks, nullptr);
-  EXPECT_EQ(object().settings.transportMode, 0u);
-  EXPECT_TRUE(object().settings.interfaces.empty());
+  EXPECT_EQ(object().streamer.settings.transportMode, 0u);
+  EXPECT_TRUE(object().streamer.settings.interfaces.empty());
 }
 
 TEST_F(DriverObjectTest, ErrorTextIsCutToFitAndAlwaysTerminated) {
@@ -128,7 +128,7 @@ TEST_P(ControlPanelLaunchTest, StartsThePanelOnlyWhenItShould) {
   // Whether or not the panel starts, init goes on to connect.
   char text[128];
   driver->getErrorMessage(text);
-  EXPECT_STREQ(text, errors::kOpenFailure);
+  EXPECT_STREQ(text, control::errors::kOpenFailure);
 }
 
 INSTANTIATE_TEST_SUITE_P(

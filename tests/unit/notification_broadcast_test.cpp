@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "driver/notification.h"
+#include "control/outcome.h"
 #include "platform/desktop.h"
 #include "support/notification_spy.h"
 
@@ -17,7 +17,7 @@ using ::testing::ElementsAre;
 
 TEST(NotificationBroadcastTest, ASpySeesEachDriverCodeInOrderAndNoOtherMessage) {
   NotificationSpy spy;
-  const uint32_t driverMessage = platform::registerWindowMessage(driver::kNotificationMessageName);
+  const uint32_t driverMessage = platform::registerWindowMessage(control::kNotificationMessageName);
   const uint32_t otherMessage = platform::registerWindowMessage("TAVROStreamerSomethingElse");
   ASSERT_NE(driverMessage, 0u);
   ASSERT_NE(otherMessage, driverMessage);
@@ -32,7 +32,7 @@ TEST(NotificationBroadcastTest, ASpySeesEachDriverCodeInOrderAndNoOtherMessage) 
 }
 
 TEST(NotificationBroadcastTest, EachSpySeesOnlyWhatWasPostedWhileItLived) {
-  const uint32_t driverMessage = platform::registerWindowMessage(driver::kNotificationMessageName);
+  const uint32_t driverMessage = platform::registerWindowMessage(control::kNotificationMessageName);
   {
     NotificationSpy first;
     platform::broadcastMessage(driverMessage, 20);

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "driver/error_texts.h"
+#include "control/error_texts.h"
 #include "support/open_driver.h"
 
 namespace tavro::driver {
@@ -60,7 +60,7 @@ TEST(StreamRefusalTextTest, EveryRefusalHasATextThatFitsTheErrorField) {
     ASSERT_NE(refusalText(refusal), nullptr);
     EXPECT_LT(std::strlen(refusalText(refusal)), 128u);
   }
-  EXPECT_LT(std::strlen(errors::kSampleRateNotSupported), 128u);
+  EXPECT_LT(std::strlen(control::errors::kSampleRateNotSupported), 128u);
 }
 
 class StreamReadinessTest : public testing::OpenDriverTest {

@@ -48,16 +48,16 @@ class WindowsControlTest : public DriverTest {
 TEST_F(WindowsControlTest, InitConnectsToTheSinkNamedInTheRegistryAndReadsItsSettings) {
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
   auto& object = *static_cast<driver::Vantrel*>(driver);
-  EXPECT_EQ(object.hostName, sinkAddress);
-  EXPECT_EQ(object.localAddressText, sinkAddress);
+  EXPECT_EQ(object.streamer.hostName, sinkAddress);
+  EXPECT_EQ(object.streamer.localAddressText, sinkAddress);
   // As run_with_sink.sh starts the sink.
-  EXPECT_EQ(object.bufferSizeIndex, 3u);
-  EXPECT_EQ(object.settings.transportMode, 2u);
-  EXPECT_EQ(object.settings.wordLength, 32u);
-  EXPECT_EQ(object.settings.interfaceIndex, 1u);
-  EXPECT_THAT(object.settings.interfaces, ElementsAre(u"sSpeakers", u"ASIO: Studio"));
+  EXPECT_EQ(object.streamer.bufferSizeIndex, 3u);
+  EXPECT_EQ(object.streamer.settings.transportMode, 2u);
+  EXPECT_EQ(object.streamer.settings.wordLength, 32u);
+  EXPECT_EQ(object.streamer.settings.interfaceIndex, 1u);
+  EXPECT_THAT(object.streamer.settings.interfaces, ElementsAre(u"sSpeakers", u"ASIO: Studio"));
 
-  EXPECT_EQ(control::announceFormat(object, {44100, 24, 1024, 6144}), asio::kAseOk);
+  EXPECT_TRUE(control::announceFormat({44100, 24, 1024, 6144}).ok());
   EXPECT_NE(control::controlSocket().load(), platform::kInvalidSocket);
 }
 

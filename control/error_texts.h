@@ -1,7 +1,7 @@
 #pragma once
 // Every text a user can read from getErrorMessage. Hosts show them verbatim.
 
-namespace tavro::driver::errors {
+namespace tavro::control::errors {
 
 inline constexpr char kOpenFailure[] = "TAVROdriver open failure!";
 inline constexpr char kHostNotSet[] = "TAVRODriver Host not set!";
@@ -21,4 +21,4 @@ inline constexpr char kOutputBuffersMismatch[] = "TAVRODriver buffers do not mat
 inline constexpr char kAlreadyStreaming[] = "TAVRODriver is already streaming: stop first";
 inline constexpr char kNoStreamThread[] = "TAVRODriver could not start its streaming thread";
 
-}  // namespace tavro::driver::errors
+}  // namespace tavro::control::errors

@@ -6,7 +6,7 @@
 // and the counts are written at stop.
 #include <cstdint>
 
-namespace tavro::driver::log {
+namespace tavro::platform::log {
 
 inline constexpr char kFileName[] = "TAVRODriver.log";
 

@@ -1,4 +1,4 @@
-#include "driver/driver_log.h"
+#include "platform/log.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "platform/user_file.h"
 
-namespace tavro::driver::log {
+namespace tavro::platform::log {
 namespace {
 
 constexpr size_t kPathSize = 520;
