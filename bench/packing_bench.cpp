@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "driver/buffer_size.h"
-#include "driver/dsd_rates.h"
+#include "stream/dsd_rates.h"
 #include "stream/packing.h"
 
 namespace {
@@ -50,7 +50,7 @@ Block pageBlock(size_t bytes) {
 struct Stream {
   Stream(const Case& c, uint32_t index) {
     const int32_t bufferFrames = tavro::driver::bufferSizeFor(index, c.rate);
-    frames = static_cast<uint32_t>(tavro::driver::framesPerHalf(bufferFrames, c.rate));
+    frames = static_cast<uint32_t>(tavro::stream::framesPerHalf(bufferFrames, c.rate));
     layout = tavro::stream::wireLayout(c.wireBits, c.rate);
     packetBytes = tavro::stream::packetBytes(layout, bufferFrames);
     left = pageBlock(frames * 4u);
@@ -79,7 +79,7 @@ struct Stream {
 };
 
 std::string caseName(const Case& c, uint32_t index, const Stream& s) {
-  const bool dsd = tavro::driver::isDsdStream(c.rate);
+  const bool dsd = tavro::stream::isDsdStream(c.rate);
   return std::string(c.rateName) + "-" + (dsd ? "dop" : std::to_string(c.wireBits)) + "/idx" +
          std::to_string(index) + "/frames:" + std::to_string(s.frames);
 }

@@ -50,27 +50,28 @@ class Stream {
     d.streamer.portText = "48168";
     d.streamer.localAddressText = kAddress;
     d.streamer.settings.transportMode = control::kTransportUdp;
-    d.streamConfig.transportMode = control::kTransportUdp;
-    d.datagramSize = datagramSize;
-    d.datagramsPerBuffer = packetBytes / datagramSize;
-    d.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);
-    d.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
-    ready_ = stream::openDataSocket(d, packetBytes + stream::kTickSlotsBytes) == asio::kAseOk &&
-             stream::streamState().transport.useRio.load() == registeredIo &&
-             stream::buildDatagramSlots(d);
-    if (ready_) stream::primeDataTransport(d);
+    d.session.config.transportMode = control::kTransportUdp;
+    d.session.datagramSize = datagramSize;
+    d.session.datagramsPerBuffer = packetBytes / datagramSize;
+    d.session.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);
+    d.session.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
+    ready_ =
+        stream::openDataSocket(d.session, d.streamer, packetBytes + stream::kTickSlotsBytes).ok() &&
+        stream::streamState().transport.useRio.load() == registeredIo &&
+        stream::buildDatagramSlots(d.session);
+    if (ready_) stream::primeDataTransport(d.session);
   }
   ~Stream() {
     stream::releaseDataTransport();
-    platform::freePages(driver_->packetBuffer);
-    driver_->packetBuffer = nullptr;
+    platform::freePages(driver_->session.packetBuffer);
+    driver_->session.packetBuffer = nullptr;
     driver_->Release();
     close(sink_);
   }
   bool ready() const { return ready_; }
   bool send() {
-    const bool sent = stream::sendPacket(*driver_);
-    ++driver_->packetsSent;
+    const bool sent = stream::sendPacket(driver_->session);
+    ++driver_->session.packetsSent;
     return sent;
   }
 

@@ -2,15 +2,14 @@
 
 #include <new>
 
+#include "control/error_texts.h"
 #include "control/settings_query.h"
 #include "control/streamer_host.h"
 #include "control/wire_frame.h"
-#include "control/error_texts.h"
 #include "platform/log.h"
 
 namespace tavro::control {
 namespace {
-
 
 inline constexpr char kGreeting[] = "TAVROHello";
 // The greeting reply's first three units are the streamer's; the address

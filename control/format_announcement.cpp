@@ -1,9 +1,9 @@
 #include "control/format_announcement.h"
 
 #include "control/control_connection.h"
+#include "control/error_texts.h"
 #include "control/wire_frame.h"
 #include "platform/log.h"
-#include "control/error_texts.h"
 
 namespace tavro::control {
 

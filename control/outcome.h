@@ -35,7 +35,8 @@ struct Outcome {
 
 inline constexpr Outcome kSucceeded{};
 
-constexpr Outcome failed(const char* text, Notification notification = Notification::kNone) noexcept {
+constexpr Outcome failed(const char* text,
+                         Notification notification = Notification::kNone) noexcept {
   return {asio::kAseNotPresent, notification, text};
 }
 

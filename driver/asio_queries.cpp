@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "driver/buffer_size.h"
-#include "driver/dsd_rates.h"
 #include "driver/sample_position.h"
 #include "driver/vantrel.h"
 #include "platform/clock.h"
+#include "stream/dsd_rates.h"
 
 namespace tavro::driver {
 namespace {
@@ -78,9 +78,9 @@ asio::AsioError Vantrel::setClockSource(int32_t index) noexcept {
 asio::AsioError Vantrel::getSamplePosition(asio::AsioSamples* position,
                                            asio::AsioTimeStamp* timeStamp) noexcept {
   position->hi = 0;
-  position->lo = positionLowWord(samplePosition.load(std::memory_order_relaxed));
+  position->lo = positionLowWord(session.samplePosition.load(std::memory_order_relaxed));
   // Without a stream there is no moment the position belongs to.
-  if (streaming.load(std::memory_order_acquire)) {
+  if (session.streaming.load(std::memory_order_acquire)) {
     if (const uint64_t now = platform::monotonicNanoseconds(); now != 0) {
       *timeStamp = toTimeStamp(now);
     }
@@ -93,7 +93,7 @@ asio::AsioError Vantrel::getChannelInfo(asio::AsioChannelInfo* info) noexcept {
   if (channel < 0 || info->isInput != asio::kAsioFalse || channel >= kOutputChannels) {
     return asio::kAseInvalidParameter;
   }
-  info->type = channelSampleType(sampleRate);
+  info->type = stream::channelSampleType(sampleRate);
   info->isActive = asio::kAsioFalse;
   info->channelGroup = 0;
   for (int32_t i = 0; i < bufferCount; ++i) {

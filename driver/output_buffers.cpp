@@ -2,9 +2,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "driver/dsd_rates.h"
 #include "driver/vantrel.h"
 #include "platform/memory.h"
+#include "stream/dsd_rates.h"
 
 namespace tavro::driver {
 namespace {
@@ -40,13 +40,13 @@ void Vantrel::releaseOutputBuffers() noexcept {
 asio::AsioError Vantrel::createBuffers(asio::AsioBufferInfo* infos, int32_t count,
                                        int32_t bufferSize,
                                        asio::AsioCallbacks* callbacks) noexcept {
-  // The streaming thread reads these buffers; replacing them under it would
+  // The session.streaming thread reads these buffers; replacing them under it would
   // hand it released memory. Hosts stop before they rebuild their buffers.
-  if (streaming.load(std::memory_order_acquire)) return asio::kAseInvalidMode;
+  if (session.streaming.load(std::memory_order_acquire)) return asio::kAseInvalidMode;
   // Buffers of an earlier call that was not followed by disposeBuffers.
   releaseOutputBuffers();
 
-  const int32_t words = bufferWordsPerHalf(bufferSize, sampleRate);
+  const int32_t words = stream::bufferWordsPerHalf(bufferSize, sampleRate);
   bool allocationFailed = false;
   for (int32_t i = 0; i < count; ++i) {
     asio::AsioBufferInfo& info = infos[i];

@@ -1,8 +1,8 @@
 #include "driver/stream_readiness.h"
 
-#include "driver/dsd_rates.h"
 #include "control/error_texts.h"
 #include "driver/vantrel.h"
+#include "stream/dsd_rates.h"
 
 namespace tavro::driver {
 
@@ -12,7 +12,7 @@ BufferRefusal checkOutputBuffers(const OutputBufferState& state) noexcept {
   }
   // Equal, not merely large enough: the host fills half 1 at its own offset,
   // and packing looks for it one packing half in.
-  const int32_t readPerHalf = framesPerHalf(state.bufferFrames, state.sampleRate);
+  const int32_t readPerHalf = stream::framesPerHalf(state.bufferFrames, state.sampleRate);
   if (readPerHalf <= 0 || state.wordsPerHalf != readPerHalf) return BufferRefusal::kSizeMismatch;
   return BufferRefusal::kNone;
 }

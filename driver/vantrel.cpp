@@ -6,8 +6,8 @@
 
 #include "com/class_id.h"
 #include "control/control_connection.h"
-#include "platform/log.h"
 #include "platform/desktop.h"
+#include "platform/log.h"
 #include "platform/memory.h"
 #include "stream/stream_control.h"
 
@@ -89,8 +89,8 @@ void Vantrel::releaseStreamResources() noexcept {
   releasePacketBuffer();
   // A start the host never followed up (no buffers yet) leaves the mutex
   // with no stream to end: it goes with the buffers, never with the object.
-  platform::closeHandle(streamMutex);
-  streamMutex = nullptr;
+  platform::closeHandle(session.streamMutex);
+  session.streamMutex = nullptr;
 }
 
 }  // namespace tavro::driver

@@ -11,7 +11,7 @@
 #include "control/outcome.h"
 #include "platform/net.h"
 #include "platform/sync.h"
-#include "stream/stream_layout.h"
+#include "stream/session.h"
 
 namespace tavro::driver {
 
@@ -71,19 +71,12 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   // notification. Returns the step's ASIO result.
   asio::AsioError report(const control::Outcome& outcome) noexcept;
 
-  // Once per tick, on the streaming thread: packs half `currentHalf` into the
-  // packet buffer, sends it and runs the drive-presence check.
-  void packAndSend() noexcept;
-
   // Fields, in the order the other parts of the driver know them.
   control::StreamerLink streamer;
-  uint32_t rioSlots = 0;
-  // Written by the streaming thread on every tick, read by the host's thread.
-  std::atomic<double> samplePosition{0.0};
   // Host calls may come from any of the host's threads; start takes one
   // reading of each for the stream.
   std::atomic<double> sampleRate{kDefaultSampleRate};
-  // The host's, not owned. The streaming thread loads it once per tick.
+  // The host's, not owned; start hands it to the stream.
   std::atomic<asio::AsioCallbacks*> hostCallbacks{nullptr};
   void* outputBuffers[2] = {nullptr, nullptr};
   int32_t activeChannels[2] = {0, 0};
@@ -92,27 +85,11 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   int32_t outputLatency = kFixedLatency;
   int32_t bufferCount = 0;
   int32_t wordsPerHalf = 0;  // 32-bit words in each half of the current output buffers
-  int32_t currentHalf = 0;
   bool initialised = false;
-  std::atomic<bool> streaming{false};
   char errorText[kErrorTextSize] = {};
-  int32_t wireBits = 0;
   uint32_t notifyMessage = 0;
-  void* packetBuffer = nullptr;
-  platform::KernelHandle streamMutex = nullptr;
-  size_t datagramsPerBuffer = 0;
-  uint32_t datagramSize = 0;
-  int32_t sendsPerBuffer = 0;
-  std::string drivePath;
-  // Counted by the streaming thread; read by a host thread that ends the stream.
-  std::atomic<size_t> packetsSent{0};
-  // Ticks the streamer sent, and those that moved nothing (no host buffers
-  // or callbacks, or a receive of the wrong size): the log's stop line.
-  std::atomic<uint64_t> ticksReceived{0};
-  std::atomic<uint64_t> ticksIgnored{0};
-  platform::Ipv4Endpoint destination{};
-  // The running stream's own copy; host calls never write it.
-  stream::StreamConfig streamConfig{};
+  // What start makes for the stream and the streaming thread works with.
+  stream::Session session;
 
  private:
   explicit Vantrel(com::IUnknown* outer) noexcept;
@@ -125,9 +102,6 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   // Frees the packet buffer and whatever of the data transport holds it.
   void releasePacketBuffer() noexcept;
 };
-
-// The tick adds to the position without a lock on every buffer half.
-static_assert(std::atomic<double>::is_always_lock_free);
 
 // Set by the first construction in this process and never cleared.
 std::atomic<bool>& driverCreated() noexcept;

@@ -1,11 +1,11 @@
 #include <cstdio>
 
 #include "control/control_connection.h"
-#include "driver/control_panel.h"
-#include "platform/log.h"
 #include "control/error_texts.h"
+#include "driver/control_panel.h"
 #include "driver/vantrel.h"
 #include "platform/desktop.h"
+#include "platform/log.h"
 #include "stream/stream_control.h"
 
 namespace tavro::driver {
@@ -28,7 +28,7 @@ asio::AsioBool Vantrel::init(void* /*systemHandle*/) noexcept {
     initialised = true;
     return asio::kAsioTrue;
   }
-  stream::endStream(*this);
+  stream::endStream(session);
   platform::log::line("init: failed: %s", errorText);
   return asio::kAsioFalse;
 }

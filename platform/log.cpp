@@ -60,4 +60,4 @@ void line(const char* format, ...) noexcept {
   platform::appendToExistingFile(logPath, text, static_cast<uint32_t>(length));
 }
 
-}  // namespace tavro::driver::log
+}  // namespace tavro::platform::log

@@ -17,4 +17,4 @@ bool enabled() noexcept;
 // One line, "<seconds since load> <text>". Does nothing while disabled.
 void line(const char* format, ...) noexcept __attribute__((format(gnu_printf, 1, 2)));
 
-}  // namespace tavro::driver::log
+}  // namespace tavro::platform::log

@@ -4,13 +4,13 @@
 
 #include "control/control_connection.h"
 #include "control/error_texts.h"
-#include "driver/vantrel.h"
 #include "platform/event.h"
 #include "platform/net.h"
 #include "platform/thread.h"
 #include "platform/version.h"
 #include "stream/ipv4_text.h"
 #include "stream/rio_transport.h"
+#include "stream/session.h"
 #include "stream/stream_control.h"
 
 namespace tavro::stream {
@@ -34,69 +34,65 @@ bool versionAllowsRio() noexcept {
   return version.major == 6 && version.minor >= 2;
 }
 
-asio::AsioError openPlain(driver::Vantrel& driver) noexcept {
+control::Outcome openPlain(const control::StreamerLink& link) noexcept {
   DataTransportState& s = state();
   const platform::Socket socket = platform::openUdpSocket(false);
-  if (socket == platform::kInvalidSocket) {
-    driver.notify(Notification::kConnectFailed);
-    return asio::kAseNotPresent;
-  }
+  if (socket == platform::kInvalidSocket) return control::failed(Notification::kConnectFailed);
   streamState().dataSocket.store(socket);
-  const platform::Ipv4Endpoint local = ipv4Endpoint(driver.streamer.localAddressText, "0");
+  const platform::Ipv4Endpoint local = ipv4Endpoint(link.localAddressText, "0");
   if (platform::bindTo(socket, local) != 0) {
-    driver.setErrorText(control::errors::kCannotConnectData);
-    driver.notify(Notification::kConnectFailed);
     closeDataTransport();
-    return asio::kAseNotPresent;
+    return control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed);
   }
   s.hasBoundEndpoint = platform::boundEndpoint(socket, &s.boundEndpoint) == 0;
-  return asio::kAseOk;
+  return control::kSucceeded;
 }
 
 }  // namespace
 
-asio::AsioError openDataSocket(driver::Vantrel& driver, uint32_t registerBytes) noexcept {
+control::Outcome openDataSocket(Session& session, const control::StreamerLink& link,
+                                uint32_t registerBytes) noexcept {
   // A start that failed, or a stream never stopped, must not leave its
   // socket and queues behind to be overwritten here.
   closeDataTransport();
   DataTransportState& s = state();
   s.closing.store(false);
-  if (driver.packetBuffer == nullptr || driver.datagramSize == 0) {
-    driver.notify(Notification::kConnectFailed);
-    return asio::kAseNotPresent;
+  if (session.packetBuffer == nullptr || session.datagramSize == 0) {
+    return control::failed(Notification::kConnectFailed);
   }
 
-  asio::AsioError result = asio::kAseOk;
   bool registered = false;
   if (versionAllowsRio()) {
-    switch (rio::open(driver, registerBytes)) {
+    control::Outcome failure;
+    switch (rio::open(session, link, registerBytes, failure)) {
       case rio::OpenResult::kOpened:
         registered = true;
         break;
       case rio::OpenResult::kFailed:
-        return asio::kAseNotPresent;
+        return failure;
       case rio::OpenResult::kUnavailable:
         // The streamer takes plain UDP's priming and stop as well.
         break;
     }
   }
-  if (!registered) result = openPlain(driver);
-  if (result != asio::kAseOk) return result;
+  if (!registered) {
+    if (const control::Outcome opened = openPlain(link); !opened.ok()) return opened;
+  }
   s.useRio.store(registered);
-  driver.destination = ipv4Endpoint(driver.streamer.hostName, driver.streamer.portText);
-  return asio::kAseOk;
+  session.destination = ipv4Endpoint(link.hostName, link.portText);
+  return control::kSucceeded;
 }
 
-bool buildDatagramSlots(driver::Vantrel& driver) noexcept {
+bool buildDatagramSlots(Session& session) noexcept {
   releaseDatagramSlots();
-  const size_t count = driver.datagramsPerBuffer;
-  if (count == 0 || driver.datagramSize == 0) return false;
+  const size_t count = session.datagramsPerBuffer;
+  if (count == 0 || session.datagramSize == 0) return false;
   std::unique_ptr<platform::RioBuf[]> slots(new (std::nothrow) platform::RioBuf[count]);
   if (!slots) return false;
   DataTransportState& s = state();
   for (size_t i = 0; i < count; ++i) {
-    slots[i] = {s.packetBufferId, static_cast<uint32_t>(i) * driver.datagramSize,
-                driver.datagramSize};
+    slots[i] = {s.packetBufferId, static_cast<uint32_t>(i) * session.datagramSize,
+                session.datagramSize};
   }
   s.datagramSlots = std::move(slots);
   s.datagramSlotCount = count;
@@ -109,28 +105,28 @@ void releaseDatagramSlots() noexcept {
   s.datagramSlotCount = 0;
 }
 
-void primeDataTransport(driver::Vantrel& driver) noexcept {
+void primeDataTransport(Session& session) noexcept {
   if (state().useRio.load()) {
-    rio::prime(driver);
+    rio::prime(session);
     return;
   }
   const platform::Socket socket = dataSocket();
-  if (socket == platform::kInvalidSocket || driver.packetBuffer == nullptr) return;
-  platform::sendDatagram(socket, driver.packetBuffer, kPrimeBytes, driver.destination);
+  if (socket == platform::kInvalidSocket || session.packetBuffer == nullptr) return;
+  platform::sendDatagram(socket, session.packetBuffer, kPrimeBytes, session.destination);
 }
 
-bool sendPacket(driver::Vantrel& driver) noexcept {
-  const bool udp = driver.streamConfig.transportMode == control::kTransportUdp;
+bool sendPacket(Session& session) noexcept {
+  const bool udp = session.config.transportMode == control::kTransportUdp;
   if (udp && state().useRio.load(std::memory_order_relaxed) &&
       dataSocket() != platform::kInvalidSocket) {
-    return rio::sendPacket(driver);
+    return rio::sendPacket(session);
   }
-  const auto* packet = static_cast<const char*>(driver.packetBuffer);
-  for (int32_t i = 0; i < driver.sendsPerBuffer; ++i) {
-    const char* piece = packet + static_cast<size_t>(i) * driver.datagramSize;
-    const int32_t length = static_cast<int32_t>(driver.datagramSize);
+  const auto* packet = static_cast<const char*>(session.packetBuffer);
+  for (int32_t i = 0; i < session.sendsPerBuffer; ++i) {
+    const char* piece = packet + static_cast<size_t>(i) * session.datagramSize;
+    const int32_t length = static_cast<int32_t>(session.datagramSize);
     const int32_t sent =
-        udp ? platform::sendDatagram(dataSocket(), piece, length, driver.destination)
+        udp ? platform::sendDatagram(dataSocket(), piece, length, session.destination)
             : platform::sendBytes(control::controlSocket().load(), piece, length);
     if (sent == platform::kSocketError) {
       control::closeControlConnection();
@@ -140,8 +136,8 @@ bool sendPacket(driver::Vantrel& driver) noexcept {
   return true;
 }
 
-int32_t receiveTick(driver::Vantrel& driver, void* buffer) noexcept {
-  if (driver.streamConfig.transportMode == control::kTransportUdp) {
+int32_t receiveTick(Session& session, void* buffer) noexcept {
+  if (session.config.transportMode == control::kTransportUdp) {
     if (state().useRio.load(std::memory_order_relaxed)) return rio::waitForTick();
     if (state().closing.load(std::memory_order_acquire)) return 0;
     const platform::Socket socket = dataSocket();
@@ -166,21 +162,21 @@ void wakeTickReceive() noexcept {
   }
 }
 
-void sendStopSignal(driver::Vantrel& driver) noexcept {
+void sendStopSignal(Session& session) noexcept {
   const platform::Socket socket = dataSocket();
   if (socket == platform::kInvalidSocket) return;
   if (state().useRio.load()) {
     rio::sendStopSignal();
-  } else if (driver.packetBuffer != nullptr) {
-    platform::sendDatagram(socket, driver.packetBuffer, kPlainStopBytes, driver.destination);
+  } else if (session.packetBuffer != nullptr) {
+    platform::sendDatagram(socket, session.packetBuffer, kPlainStopBytes, session.destination);
   }
   platform::sleepMilliseconds(kStopPauseMilliseconds);
 }
 
-void sendStopSignalIfOpen(driver::Vantrel& driver) noexcept {
-  if (driver.streamConfig.transportMode == control::kTransportUdp &&
+void sendStopSignalIfOpen(Session& session) noexcept {
+  if (session.config.transportMode == control::kTransportUdp &&
       dataSocket() != platform::kInvalidSocket) {
-    sendStopSignal(driver);
+    sendStopSignal(session);
   }
 }
 

@@ -3,11 +3,9 @@
 // connection (TCP), as plain UDP datagrams, or through Registered I/O.
 #include <cstdint>
 
-#include "asio/asio.h"
-
-namespace tavro::driver {
-class Vantrel;
-}
+#include "control/control_connection.h"
+#include "control/outcome.h"
+#include "stream/session.h"
 
 namespace tavro::stream {
 
@@ -18,32 +16,32 @@ inline constexpr uint32_t kTickSlotsBytes = 2 * kTickSlotBytes;
 inline constexpr int32_t kTickReceiveBytes = 64;
 
 // UDP mode only, before the announcement: the data socket and, with
-// Registered I/O, the registration and queues. ASE_NotPresent leaves
-// errorText and the notification as the failed step says, and nothing of the
-// attempt open. Where the system offers no Registered I/O after all (no
+// Registered I/O, the registration and queues. A failure says what to report
+// and leaves nothing of the attempt open. Where the system offers no Registered I/O after all (no
 // function table, or the buffer cannot be registered) the stream goes over
 // plain UDP instead. Anything an earlier stream left open is released first.
-asio::AsioError openDataSocket(driver::Vantrel& driver, uint32_t registerBytes) noexcept;
+control::Outcome openDataSocket(Session& session, const control::StreamerLink& link,
+                                uint32_t registerBytes) noexcept;
 
 // Start, once the streamer has accepted the format: one slice of the packet
 // buffer per datagram (datagramsPerBuffer of datagramSize bytes). False when
 // there is no memory for them. Replaces the slices of an earlier start.
-bool buildDatagramSlots(driver::Vantrel& driver) noexcept;
+bool buildDatagramSlots(Session& session) noexcept;
 void releaseDatagramSlots() noexcept;
 
 // UDP mode only, right before the streaming thread starts.
-void primeDataTransport(driver::Vantrel& driver) noexcept;
+void primeDataTransport(Session& session) noexcept;
 
 // Sends the packet at the start of packetBuffer by the stream's transport.
 // A failure has already closed what it must (the control connection).
-bool sendPacket(driver::Vantrel& driver) noexcept;
+bool sendPacket(Session& session) noexcept;
 
 // The streaming thread's receive: the byte count of the next message, 0 or
 // less when the stream is over. `buffer` holds kTickReceiveBytes. With
 // Registered I/O the count is that of the tick slot (at most 32 bytes), and
 // 0 comes after 1000 ms without a tick, once stop has begun, or once a
 // packet could not be sent.
-int32_t receiveTick(driver::Vantrel& driver, void* buffer) noexcept;
+int32_t receiveTick(Session& session, void* buffer) noexcept;
 
 // From stop (or the end of a stream), on any thread: makes a tick receive
 // that is waiting return, and the next one return at once, without releasing
@@ -56,9 +54,9 @@ void wakeTickReceive() noexcept;
 // stream is over, then a 100 ms pause. With Registered I/O it first takes
 // the send side from the streaming thread (which gives up a packet it is
 // still waiting on), so that the two never post at once.
-void sendStopSignal(driver::Vantrel& driver) noexcept;
+void sendStopSignal(Session& session) noexcept;
 // The same, when UDP mode's data socket is open; nothing otherwise.
-void sendStopSignalIfOpen(driver::Vantrel& driver) noexcept;
+void sendStopSignalIfOpen(Session& session) noexcept;
 
 // Closes the data socket if open, the Registered I/O queues, the receive
 // event and the buffer registration (the packet buffer may be freed after

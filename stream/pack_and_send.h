@@ -4,17 +4,15 @@
 // between packing and sending can be looked at on its own.
 #include <cstdint>
 
-namespace tavro::driver {
-class Vantrel;
-}
+#include "stream/session.h"
 
 namespace tavro::stream {
 
 // The send step and the drive check. The stream always uses
 // kPacketSteps; a test can put in its own.
 struct PacketSteps {
-  bool (*send)(driver::Vantrel& driver) noexcept;
-  void (*checkDrive)(driver::Vantrel& driver) noexcept;
+  bool (*send)(Session& session) noexcept;
+  void (*checkDrive)(Session& session) noexcept;
 };
 
 extern const PacketSteps kPacketSteps;
@@ -22,14 +20,14 @@ extern const PacketSteps kPacketSteps;
 // Packs half `currentHalf` into the packet buffer. False, with nothing
 // written, when there is nothing to send: not streaming, the control
 // connection closed, or no buffers of the size the stream packs.
-bool packCurrentHalf(driver::Vantrel& driver) noexcept;
+bool packCurrentHalf(Session& session) noexcept;
 
 // After packing: unless a stop has come meanwhile, sends and counts the
 // packet; then checks the drive, except after a failed send.
-void sendPacked(driver::Vantrel& driver, const PacketSteps& steps) noexcept;
+void sendPacked(Session& session, const PacketSteps& steps) noexcept;
 
-inline void packAndSend(driver::Vantrel& driver, const PacketSteps& steps) noexcept {
-  if (packCurrentHalf(driver)) sendPacked(driver, steps);
+inline void packAndSend(Session& session, const PacketSteps& steps) noexcept {
+  if (packCurrentHalf(session)) sendPacked(session, steps);
 }
 
 }  // namespace tavro::stream

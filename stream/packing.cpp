@@ -3,7 +3,7 @@
 #include <atomic>
 #include <initializer_list>
 
-#include "driver/dsd_rates.h"
+#include "stream/dsd_rates.h"
 #include "stream/packing_kernels.h"
 
 namespace tavro::stream {
@@ -126,7 +126,7 @@ void packBy(const KernelRow& row, const PackJob& job, uint8_t* out) noexcept {
 }  // namespace
 
 WireLayout wireLayout(int32_t wireBits, double sampleRate) noexcept {
-  if (driver::isDsdStream(sampleRate)) return WireLayout::Dop;
+  if (stream::isDsdStream(sampleRate)) return WireLayout::Dop;
   if (wireBits == 16) return WireLayout::Pcm16;
   if (wireBits == 32) return WireLayout::Pcm32;
   return WireLayout::Pcm24;
@@ -143,7 +143,7 @@ uint32_t packetBytes(WireLayout layout, int32_t bufferFrames) noexcept {
 
 PcmAdjust pcmAdjust(double sampleRate, uint32_t sampleShift, uint32_t invertPolarity) noexcept {
   // Written as "below" so that a NaN rate, which compares false, is left alone.
-  if (!(sampleRate < driver::kDsdBufferRate)) return {};
+  if (!(sampleRate < stream::kDsdBufferRate)) return {};
   return {sampleShift % 32, invertPolarity != 0};
 }
 

@@ -5,8 +5,8 @@
 
 #include "control/control_connection.h"
 #include "control/streamer_host.h"
-#include "driver/vantrel.h"
 #include "platform/drives.h"
+#include "stream/session.h"
 
 namespace tavro::stream {
 namespace {
@@ -24,9 +24,9 @@ bool streamerOnThisPc(const std::string& hostName) noexcept {
 
 }  // namespace
 
-bool findRemovableDrive(driver::Vantrel& driver) noexcept {
-  driver.drivePath.clear();
-  if (!streamerOnThisPc(driver.streamer.hostName)) return true;
+bool findRemovableDrive(const control::StreamerLink& link, Session& session) noexcept {
+  session.drivePath.clear();
+  if (!streamerOnThisPc(link.hostName)) return true;
 
   char roots[kDriveListBytes] = {};
   const uint32_t length = platform::logicalDriveRoots(roots, sizeof roots);
@@ -38,7 +38,7 @@ bool findRemovableDrive(driver::Vantrel& driver) noexcept {
   }
   if (letter == 0) return false;
   try {
-    driver.drivePath = {letter, ':', '\\'};
+    session.drivePath = {letter, ':', '\\'};
   } catch (const std::bad_alloc&) {
     return false;
   }

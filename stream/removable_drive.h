@@ -1,16 +1,15 @@
 #pragma once
 // Drive mode: the streamer plays from a removable drive, whose root the
 // driver hands to the host.
-
-namespace tavro::driver {
-class Vantrel;
-}
+#include "control/control_connection.h"
+#include "stream/session.h"
 
 namespace tavro::stream {
 
 // Sets drivePath to the root of the last removable drive ("F:\") when the
 // streamer runs on this PC, and leaves it empty when it runs elsewhere.
 // False only when the streamer is on this PC and no removable drive is there.
-bool findRemovableDrive(driver::Vantrel& driver) noexcept;
+
+bool findRemovableDrive(const control::StreamerLink& link, Session& session) noexcept;
 
 }  // namespace tavro::stream

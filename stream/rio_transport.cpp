@@ -2,11 +2,11 @@
 
 #include "control/control_connection.h"
 #include "control/error_texts.h"
-#include "driver/vantrel.h"
 #include "platform/event.h"
 #include "platform/rio.h"
 #include "platform/thread.h"
 #include "stream/data_transport.h"
+#include "stream/session.h"
 #include "stream/stream_control.h"
 
 namespace tavro::stream::rio {
@@ -25,25 +25,24 @@ constexpr int kStopPolls = 100;
 
 DataTransportState& state() noexcept { return streamState().transport; }
 
-OpenResult fail(driver::Vantrel& driver, const char* text, Notification code) noexcept {
-  driver.setErrorText(text);
-  driver.notify(code);
+OpenResult fail(control::Outcome& failure, control::Outcome outcome) noexcept {
+  failure = outcome;
   closeDataTransport();
   return OpenResult::kFailed;
 }
 
 enum class PacketResult { kSent, kFailed, kStopping };
 
-PacketResult postPacket(driver::Vantrel& driver) noexcept {
+PacketResult postPacket(Session& session) noexcept {
   DataTransportState& s = state();
   RioBuf* slots = s.datagramSlots.get();
-  const size_t count = driver.datagramsPerBuffer;
+  const size_t count = session.datagramsPerBuffer;
   if (slots == nullptr || count == 0 || count > s.datagramSlotCount) return PacketResult::kFailed;
 
   // The first packet fills the send queue at once. A slice that did not go
   // out would leave a later packet waiting for a completion that never
   // comes, so these posts are checked too.
-  if (driver.packetsSent == 0) {
+  if (session.packetsSent == 0) {
     for (size_t i = 0; i < count; ++i) {
       if (!platform::rioSend(s.rioTable, s.requestQueue, &slots[i], platform::kRioMsgDontNotify,
                              &slots[i])) {
@@ -78,11 +77,12 @@ PacketResult postPacket(driver::Vantrel& driver) noexcept {
 
 }  // namespace
 
-OpenResult open(driver::Vantrel& driver, uint32_t registerBytes) noexcept {
+OpenResult open(Session& session, const control::StreamerLink& link, uint32_t registerBytes,
+                control::Outcome& failure) noexcept {
   DataTransportState& s = state();
   const platform::Socket socket = platform::openUdpSocket(true);
   if (socket == platform::kInvalidSocket) {
-    driver.notify(Notification::kConnectFailed);
+    failure = control::failed(Notification::kConnectFailed);
     return OpenResult::kFailed;
   }
   streamState().dataSocket.store(socket);
@@ -91,14 +91,14 @@ OpenResult open(driver::Vantrel& driver, uint32_t registerBytes) noexcept {
     closeDataTransport();
     return OpenResult::kUnavailable;
   }
-  s.packetBufferId = platform::rioRegisterBuffer(s.rioTable, driver.packetBuffer, registerBytes);
+  s.packetBufferId = platform::rioRegisterBuffer(s.rioTable, session.packetBuffer, registerBytes);
   if (s.packetBufferId == platform::kRioInvalidBufferId) {
     closeDataTransport();
     return OpenResult::kUnavailable;
   }
 
-  driver.rioSlots = registerBytes / driver.datagramSize;
-  s.sendCompletionQueue = platform::rioCreateCompletionQueue(s.rioTable, driver.rioSlots, nullptr);
+  session.rioSlots = registerBytes / session.datagramSize;
+  s.sendCompletionQueue = platform::rioCreateCompletionQueue(s.rioTable, session.rioSlots, nullptr);
   const platform::KernelHandle event = platform::createEvent();
   s.rioEvent.store(event);
   if (event != nullptr) {
@@ -107,32 +107,32 @@ OpenResult open(driver::Vantrel& driver, uint32_t registerBytes) noexcept {
   }
   if (s.sendCompletionQueue == platform::kRioInvalidCq ||
       s.receiveCompletionQueue == platform::kRioInvalidCq) {
-    return fail(driver, control::errors::kCannotConnectData, Notification::kConnectFailed);
+    return fail(failure,
+                control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed));
   }
   platform::rioNotify(s.rioTable, s.receiveCompletionQueue);
 
   s.requestQueue =
-      platform::rioCreateRequestQueue(s.rioTable, socket, kReceiveQueueSize, driver.rioSlots,
+      platform::rioCreateRequestQueue(s.rioTable, socket, kReceiveQueueSize, session.rioSlots,
                                       s.receiveCompletionQueue, s.sendCompletionQueue, nullptr);
   if (s.requestQueue == platform::kRioInvalidRq) {
-    return fail(driver, control::errors::kCannotConnectData, Notification::kRequestQueueFailed);
+    return fail(failure, control::failed(control::errors::kCannotConnectData,
+                                         Notification::kRequestQueueFailed));
   }
 
   platform::Ipv4Endpoint streamer{};
-  if (platform::lookupNumericUdp(driver.streamer.hostName.c_str(), driver.streamer.portText.c_str(), &streamer) !=
-      0) {
-    driver.setErrorText(control::errors::kCannotCreateSocket);
-    closeDataTransport();
-    return OpenResult::kFailed;
+  if (platform::lookupNumericUdp(link.hostName.c_str(), link.portText.c_str(), &streamer) != 0) {
+    return fail(failure, control::failed(control::errors::kCannotCreateSocket));
   }
   if (platform::connectTo(socket, streamer) != 0) {
-    return fail(driver, control::errors::kCannotConnectData, Notification::kConnectFailed);
+    return fail(failure,
+                control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed));
   }
   s.sender.store(RioSender::kIdle);
   return OpenResult::kOpened;
 }
 
-void prime(driver::Vantrel& driver) noexcept {
+void prime(Session& session) noexcept {
   DataTransportState& s = state();
   RioBuf* slots = s.datagramSlots.get();
   if (slots != nullptr && s.datagramSlotCount > 0) {
@@ -145,7 +145,7 @@ void prime(driver::Vantrel& driver) noexcept {
     }
   }
   const uint32_t packetBytes =
-      driver.datagramSize * static_cast<uint32_t>(driver.datagramsPerBuffer);
+      session.datagramSize * static_cast<uint32_t>(session.datagramsPerBuffer);
   s.tickSlots[0] = {s.packetBufferId, packetBytes, kTickSlotBytes};
   s.tickSlots[1] = {s.packetBufferId, packetBytes + kTickSlotBytes, kTickSlotBytes};
   s.stopSlice = {s.packetBufferId, packetBytes, 1};
@@ -154,12 +154,12 @@ void prime(driver::Vantrel& driver) noexcept {
   }
 }
 
-bool sendPacket(driver::Vantrel& driver) noexcept {
+bool sendPacket(Session& session) noexcept {
   DataTransportState& s = state();
   RioSender idle = RioSender::kIdle;
   // Stop holds the send side, or an earlier packet failed: nothing goes out.
   if (!s.sender.compare_exchange_strong(idle, RioSender::kStreaming)) return false;
-  switch (postPacket(driver)) {
+  switch (postPacket(session)) {
     case PacketResult::kSent:
       s.sender.store(RioSender::kIdle);
       return true;

@@ -3,11 +3,9 @@
 // only, with its state in DataTransportState.
 #include <cstdint>
 
-#include "asio/asio.h"
-
-namespace tavro::driver {
-class Vantrel;
-}
+#include "control/control_connection.h"
+#include "control/outcome.h"
+#include "stream/session.h"
 
 namespace tavro::stream::rio {
 
@@ -15,12 +13,13 @@ enum class OpenResult { kOpened, kFailed, kUnavailable };
 
 // The socket, registration, queues and connection. kUnavailable (no function
 // table, or no registration) has closed what it opened and set no text, so
-// that the caller can go on over plain UDP; kFailed has set the text and
-// notification and closed everything.
-OpenResult open(driver::Vantrel& driver, uint32_t registerBytes) noexcept;
+// that the caller can go on over plain UDP; kFailed has put what to report
+// into `failure` and closed everything.
+OpenResult open(Session& session, const control::StreamerLink& link, uint32_t registerBytes,
+                control::Outcome& failure) noexcept;
 
-void prime(driver::Vantrel& driver) noexcept;
-bool sendPacket(driver::Vantrel& driver) noexcept;
+void prime(Session& session) noexcept;
+bool sendPacket(Session& session) noexcept;
 int32_t waitForTick() noexcept;
 void sendStopSignal() noexcept;
 

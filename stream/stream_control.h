@@ -6,12 +6,9 @@
 
 #include "platform/net.h"
 #include "platform/thread.h"
+#include "stream/session.h"
 #include "stream/stream_end_flag.h"
 #include "stream/transport_state.h"
-
-namespace tavro::driver {
-class Vantrel;
-}
 
 namespace tavro::stream {
 
@@ -19,8 +16,8 @@ struct StreamState {
   std::atomic<platform::Socket> dataSocket{platform::kInvalidSocket};
   // True while no stream runs; whoever flips it to true ends the stream.
   StreamEndFlag streamStopped;
-  // The object whose stream runs, until a host's thread has wound it up.
-  std::atomic<driver::Vantrel*> streamDriver{nullptr};
+  // The session that streams, until a host's thread has wound it up.
+  std::atomic<Session*> running{nullptr};
   // True while the streaming thread may be putting a packet on the wire: a
   // host's stop waits for it rather than cut the packet short, which the
   // streamer would read as a broken stream.
@@ -41,7 +38,7 @@ StreamState& streamState() noexcept;
 // thread and waits for it to end; in UDP mode with `sendStopSignalFirst`
 // the stop datagram goes out in between. False when the stream had already
 // ended (or never began).
-bool endStream(driver::Vantrel& driver, bool sendStopSignalFirst = false) noexcept;
+bool endStream(Session& session, bool sendStopSignalFirst = false) noexcept;
 
 // On a host's thread: waits for a streaming thread that has ended or is
 // ending, and puts back the host thread's affinity. Never waits for the

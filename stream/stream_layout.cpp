@@ -1,14 +1,14 @@
 #include "stream/stream_layout.h"
 
 #include "control/streamer_settings.h"
-#include "driver/dsd_rates.h"
+#include "stream/dsd_rates.h"
 #include "stream/packing.h"
 
 namespace tavro::stream {
 namespace {
 
 int32_t announcedRate(double sampleRate) noexcept {
-  if (!driver::isDsdStream(sampleRate)) return static_cast<int32_t>(sampleRate);
+  if (!stream::isDsdStream(sampleRate)) return static_cast<int32_t>(sampleRate);
   // DoP carries 16 one-bit samples per channel in each 24-bit frame.
   if (sampleRate == 22579200.0) return 1411200;
   if (sampleRate == 11289600.0) return 705600;
@@ -39,10 +39,10 @@ StreamLayout streamLayout(const StreamLayoutInput& input) noexcept {
   if (layout.wireBits == 16 && (input.sampleRate > 50000.0 || input.sampleShift != 0)) {
     layout.wireBits = 24;  // 16 bits would lose what the shift or the rate adds
   }
-  if (driver::isDsdStream(input.sampleRate)) layout.wireBits = 24;
+  if (stream::isDsdStream(input.sampleRate)) layout.wireBits = 24;
   layout.announcedRate = announcedRate(input.sampleRate);
   layout.packetSizeNumber =
-      driver::hasDsdBuffers(input.sampleRate) ? (input.bufferFrames / 32) * 2 : input.bufferFrames;
+      stream::hasDsdBuffers(input.sampleRate) ? (input.bufferFrames / 32) * 2 : input.bufferFrames;
   // Sized by what packing writes, so the two can never disagree.
   layout.packetBytes =
       packetBytes(wireLayout(layout.wireBits, input.sampleRate), input.bufferFrames);
@@ -56,7 +56,7 @@ StreamConfig streamConfig(const control::StreamerSettings& settings, double samp
                           int32_t bufferFrames, int32_t wireBits) noexcept {
   StreamConfig config;
   config.bufferFrames = bufferFrames;
-  config.framesPerHalf = driver::framesPerHalf(bufferFrames, sampleRate);
+  config.framesPerHalf = stream::framesPerHalf(bufferFrames, sampleRate);
   config.layout = wireLayout(wireBits, sampleRate);
   config.adjust = pcmAdjust(sampleRate, settings.sampleShift, settings.invertPolarity);
   config.transportMode = settings.transportMode;

@@ -4,11 +4,12 @@
 
 #include "asio/asio.h"
 #include "control/control_connection.h"
-#include "platform/log.h"
-#include "driver/vantrel.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/thread.h"
 #include "stream/data_transport.h"
+#include "stream/pack_and_send.h"
+#include "stream/session.h"
 #include "stream/stream_control.h"
 
 namespace tavro::stream {
@@ -27,34 +28,34 @@ thread_local bool isStreamThread = false;
 // one arrive together in one receive, and dropping them would leave the
 // stream behind the streamer for good, so every two bytes count (an odd
 // count is no tick, as a datagram of the wrong size is none).
-int32_t ticksIn(const driver::Vantrel& driver, int32_t received) noexcept {
-  if (driver.streamConfig.transportMode == control::kTransportUdp) return received == 2 ? 1 : 0;
+int32_t ticksIn(const Session& session, int32_t received) noexcept {
+  if (session.config.transportMode == control::kTransportUdp) return received == 2 ? 1 : 0;
   return received % 2 == 0 ? received / 2 : 0;
 }
 
 uint32_t runStream(void* /*argument*/) {
   isStreamThread = true;
   StreamState& state = streamState();
-  driver::Vantrel& driver = *state.streamDriver.load(std::memory_order_acquire);
+  Session& session = *state.running.load(std::memory_order_acquire);
   // The streamer gets the first half before it asks for anything.
-  processTick(driver);
+  processTick(session);
   alignas(8) unsigned char buffer[kTickReceiveBytes];
   while (!state.streamStopped.load(std::memory_order_acquire)) {
-    const int32_t received = receiveTick(driver, buffer);
+    const int32_t received = receiveTick(session, buffer);
     if (received <= 0) {
       control::closeControlConnection();
       break;
     }
     // Counters only: the log reads them at stop, never per tick.
-    driver.ticksReceived.fetch_add(1, std::memory_order_relaxed);
-    const int32_t ticks = ticksIn(driver, received);
-    if (ticks == 0) driver.ticksIgnored.fetch_add(1, std::memory_order_relaxed);
+    session.ticksReceived.fetch_add(1, std::memory_order_relaxed);
+    const int32_t ticks = ticksIn(session, received);
+    if (ticks == 0) session.ticksIgnored.fetch_add(1, std::memory_order_relaxed);
     for (int32_t tick = ticks; tick > 0 && !state.streamStopped.load(std::memory_order_acquire);
          --tick) {
-      if (!processTick(driver)) driver.ticksIgnored.fetch_add(1, std::memory_order_relaxed);
+      if (!processTick(session)) session.ticksIgnored.fetch_add(1, std::memory_order_relaxed);
     }
   }
-  endStream(driver);
+  endStream(session);
   return 0;
 }
 
@@ -62,25 +63,25 @@ uint32_t runStream(void* /*argument*/) {
 
 bool onStreamThread() noexcept { return isStreamThread; }
 
-bool processTick(driver::Vantrel& driver) noexcept {
-  if (!driver.streaming.load(std::memory_order_acquire)) return false;
+bool processTick(Session& session) noexcept {
+  if (!session.streaming.load(std::memory_order_acquire)) return false;
   // Loaded once: a host may clear it between a test and a call.
-  asio::AsioCallbacks* callbacks = driver.hostCallbacks.load(std::memory_order_acquire);
+  asio::AsioCallbacks* callbacks = session.callbacks.load(std::memory_order_acquire);
   if (callbacks == nullptr || callbacks->bufferSwitch == nullptr) return false;
-  callbacks->bufferSwitch(driver.currentHalf, asio::kAsioFalse);
-  driver.packAndSend();
-  driver.currentHalf = driver.currentHalf == 0 ? 1 : 0;
+  callbacks->bufferSwitch(session.currentHalf, asio::kAsioFalse);
+  packAndSend(session, kPacketSteps);
+  session.currentHalf = session.currentHalf == 0 ? 1 : 0;
   // Only this thread writes the position; hosts read it from theirs.
-  driver.samplePosition.store(
-      driver.samplePosition.load(std::memory_order_relaxed) + driver.streamConfig.bufferFrames,
+  session.samplePosition.store(
+      session.samplePosition.load(std::memory_order_relaxed) + session.config.bufferFrames,
       std::memory_order_release);
   return true;
 }
 
-bool startStreamThread(driver::Vantrel& driver, platform::ThreadHandle hostThread,
+bool startStreamThread(Session& session, platform::ThreadHandle hostThread,
                        uintptr_t hostAffinity) noexcept {
   StreamState& state = streamState();
-  state.streamDriver.store(&driver, std::memory_order_release);
+  state.running.store(&session, std::memory_order_release);
   state.priorityClass = platform::processPriorityClass();
   state.hostThread = hostThread;
   state.hostAffinity = hostAffinity;
@@ -89,12 +90,12 @@ bool startStreamThread(driver::Vantrel& driver, platform::ThreadHandle hostThrea
   platform::setThreadAffinity(hostThread, kStreamProcessorMask);
 
   // Set before the thread exists, so that its first tick always counts.
-  driver.streaming.store(true, std::memory_order_release);
+  session.streaming.store(true, std::memory_order_release);
   const platform::ThreadHandle thread = platform::startThread(runStream, nullptr);
   if (thread == nullptr) {
-    driver.streaming.store(false, std::memory_order_release);
+    session.streaming.store(false, std::memory_order_release);
     state.streamStopped.store(true, std::memory_order_release);
-    state.streamDriver.store(nullptr, std::memory_order_release);
+    state.running.store(nullptr, std::memory_order_release);
     platform::setProcessPriorityClass(state.priorityClass);
     state.hostThread = nullptr;
     return false;
@@ -109,9 +110,9 @@ namespace {
 
 // A drive-mode streamer that has hardly begun needs a moment before the
 // connection goes.
-void settleDriveMode(const driver::Vantrel& driver) noexcept {
-  if (driver.packetsSent.load(std::memory_order_relaxed) < 2 && driver.streamConfig.driveMode != 0 &&
-      driver.streamConfig.transportMode == control::kTransportTcp) {
+void settleDriveMode(const Session& session) noexcept {
+  if (session.packetsSent.load(std::memory_order_relaxed) < 2 && session.config.driveMode != 0 &&
+      session.config.transportMode == control::kTransportTcp) {
     platform::sleepMilliseconds(kDriveModeSettleMilliseconds);
   }
 }
@@ -131,24 +132,24 @@ void letSendUnderWayFinish() noexcept {
 
 }  // namespace
 
-bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
+bool endStream(Session& caller, bool sendStopSignalFirst) noexcept {
   StreamState& state = streamState();
   // An exchange, not a test and a set: the host's stop and a dying streaming
   // thread may get here at the same moment.
   if (state.streamStopped.exchange(true, std::memory_order_acq_rel)) return false;
-  driver::Vantrel* running = state.streamDriver.load(std::memory_order_acquire);
-  driver::Vantrel& driver = running != nullptr ? *running : caller;
+  Session* running = state.running.load(std::memory_order_acquire);
+  Session& session = running != nullptr ? *running : caller;
   platform::log::line("stop: %s; packets %llu, ticks %llu, ignored ticks %llu",
-                    isStreamThread ? "the stream ended" : "the host stops",
-                    static_cast<unsigned long long>(driver.packetsSent.load()),
-                    static_cast<unsigned long long>(driver.ticksReceived.load()),
-                    static_cast<unsigned long long>(driver.ticksIgnored.load()));
+                      isStreamThread ? "the stream ended" : "the host stops",
+                      static_cast<unsigned long long>(session.packetsSent.load()),
+                      static_cast<unsigned long long>(session.ticksReceived.load()),
+                      static_cast<unsigned long long>(session.ticksIgnored.load()));
 
-  platform::closeHandle(driver.streamMutex);
-  driver.streamMutex = nullptr;
+  platform::closeHandle(session.streamMutex);
+  session.streamMutex = nullptr;
   platform::setProcessPriorityClass(state.priorityClass);
   if (isStreamThread) {
-    if (control::controlSocket().load() != platform::kInvalidSocket) settleDriveMode(driver);
+    if (control::controlSocket().load() != platform::kInvalidSocket) settleDriveMode(session);
     control::closeControlConnection();
     return true;
   }
@@ -157,17 +158,17 @@ bool endStream(driver::Vantrel& caller, bool sendStopSignalFirst) noexcept {
   // receive before anything it uses is sent on or closed. In UDP mode its
   // receive is on the data socket, so the stop datagram can go before the
   // control connection closes, as the streamer expects.
-  if (driver.streamConfig.transportMode == control::kTransportUdp) {
+  if (session.config.transportMode == control::kTransportUdp) {
     wakeTickReceive();
     joinStreamThread();
-    if (sendStopSignalFirst) sendStopSignalIfOpen(driver);
+    if (sendStopSignalFirst) sendStopSignalIfOpen(session);
   }
   // Taken out of the shared handle first, so that the streaming thread never
   // closes it too; shut down, which ends a receive on it; closed only once
   // the thread is gone, so that it never uses a number since reused.
   const platform::Socket taken = control::controlSocket().exchange(platform::kInvalidSocket);
   if (taken != platform::kInvalidSocket) {
-    settleDriveMode(driver);
+    settleDriveMode(session);
     letSendUnderWayFinish();
     platform::shutdownBoth(taken);
   }

@@ -4,22 +4,19 @@
 #include <cstdint>
 
 #include "platform/thread.h"
-
-namespace tavro::driver {
-class Vantrel;
-}
+#include "stream/session.h"
 
 namespace tavro::stream {
 
 // One tick: the host fills half currentHalf, which is packed and sent.
-bool processTick(driver::Vantrel& driver) noexcept;
+bool processTick(Session& session) noexcept;
 
 // Raises the process and pins the threads, then starts the streaming thread
 // for `driver`, whose `streaming` it sets first. `hostThread` (taken over)
 // and `hostAffinity` are the starting thread and the mask it had before
 // start; the end of the stream puts them back. False when no thread could be
 // started, with everything as it was.
-bool startStreamThread(driver::Vantrel& driver, platform::ThreadHandle hostThread,
+bool startStreamThread(Session& session, platform::ThreadHandle hostThread,
                        uintptr_t hostAffinity) noexcept;
 
 // True on the streaming thread itself.

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "control/wire_frame.h"
 #include "control/error_texts.h"
+#include "control/wire_frame.h"
 #include "stream_fixture.h"
 
 namespace tavro::testing {
@@ -141,11 +141,11 @@ class HostileStreamerTest : public StreamTest, public ::testing::WithParamInterf
     object().setErrorText("");
     if (driver->start() != asio::kAseOk) return Outcome::kStartFails;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (object().samplePosition < 4 * object().bufferFrames &&
+    while (object().session.samplePosition < 4 * object().bufferFrames &&
            std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_GE(object().samplePosition, 4.0 * object().bufferFrames) << "no stream ran";
+    EXPECT_GE(object().session.samplePosition, 4.0 * object().bufferFrames) << "no stream ran";
     EXPECT_EQ(driver->stop(), asio::kAseOk);
     return Outcome::kStreams;
   }

@@ -332,7 +332,8 @@ struct ClaimMeeting {
 } meeting;
 
 void holdTheStopAtTheClaim() noexcept {
-  if (std::this_thread::get_id() != meeting.holdThread.load() || meeting.held.exchange(true)) return;
+  if (std::this_thread::get_id() != meeting.holdThread.load() || meeting.held.exchange(true))
+    return;
   for (int waited = 0; !meeting.release.load() && waited < 5000; ++waited) {
     std::this_thread::sleep_for(milliseconds(1));
   }
@@ -455,7 +456,7 @@ TEST_P(StartFailureTest, LeavesWhatTheStepSaysAndNoStream) {
   EXPECT_EQ(spy.codes(), c.notifications);
   EXPECT_EQ(controlOpen(), c.controlOpenAfter);
   EXPECT_EQ(stream::streamState().dataSocket.load(), platform::kInvalidSocket);
-  EXPECT_FALSE(object().streaming.load());
+  EXPECT_FALSE(object().session.streaming.load());
   EXPECT_EQ(stream::streamState().streamThread, nullptr);
   EXPECT_EQ(platform::processPriorityClass(), platform::kNormalPriorityClass);
 }

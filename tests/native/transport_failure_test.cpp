@@ -47,7 +47,9 @@ TEST_P(OpenFailureTest, ReportsAndReleasesAsTheStepRequires) {
   platform::resetCallCounts();
   {
     platform::ScopedFault fault(c.call, c.plan);
-    EXPECT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes), c.result);
+    EXPECT_EQ(object().report(stream::openDataSocket(object().session, object().streamer,
+                                                     kPacketBytes + stream::kTickSlotsBytes)),
+              c.result);
   }
   EXPECT_EQ(errorText(), c.errorText);
   EXPECT_THAT(spy.codes(), ElementsAreArray(c.codes));
@@ -209,7 +211,9 @@ TEST_P(VersionChoiceTest, OnlyWindows8And81UseRegisteredIo) {
   chooseVersion(c.major, c.minor);
   layout(kPacketBytes, kDatagramSize, control::kTransportUdp);
   if (HasFatalFailure()) return;
-  ASSERT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes), asio::kAseOk);
+  ASSERT_TRUE(stream::openDataSocket(object().session, object().streamer,
+                                     kPacketBytes + stream::kTickSlotsBytes)
+                  .ok());
   EXPECT_EQ(usesRio(), c.registeredIo);
 }
 
@@ -233,15 +237,16 @@ class StreamingTest : public TransportTest {
     connectControl();
     if (HasFatalFailure()) return;
     if (transport != Transport::kTcp) {
-      ASSERT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes),
-                asio::kAseOk);
+      ASSERT_TRUE(stream::openDataSocket(object().session, object().streamer,
+                                         kPacketBytes + stream::kTickSlotsBytes)
+                      .ok());
     }
-    ASSERT_TRUE(stream::buildDatagramSlots(object()));
-    stream::primeDataTransport(object());
+    ASSERT_TRUE(stream::buildDatagramSlots(object().session));
+    stream::primeDataTransport(object().session);
   }
   bool send() {
-    const bool sent = stream::sendPacket(object());
-    if (sent) ++object().packetsSent;
+    const bool sent = stream::sendPacket(object().session);
+    if (sent) ++object().session.packetsSent;
     return sent;
   }
 };
@@ -280,10 +285,10 @@ TEST_P(SendFailureTest, FailsAtOnceAndEndsTheStreamThroughItsReceive) {
     EXPECT_FALSE(send());
     uint8_t buffer[stream::kTickReceiveBytes];
     const uint32_t waits = platform::callCount(Call::WaitForSingleObject);
-    EXPECT_EQ(stream::receiveTick(object(), buffer), 0);
+    EXPECT_EQ(stream::receiveTick(object().session, buffer), 0);
     EXPECT_EQ(platform::callCount(Call::WaitForSingleObject), waits);
     const uint32_t sends = platform::callCount(Call::RIOSend);
-    stream::sendStopSignal(object());
+    stream::sendStopSignal(object().session);
     EXPECT_EQ(platform::callCount(Call::RIOSend), sends);
   }
 }
@@ -340,7 +345,7 @@ TEST_P(WakeTest, WakesABlockedTickReceive) {
   int32_t received = 1;
   std::thread streaming([&] {
     uint8_t buffer[stream::kTickReceiveBytes];
-    received = stream::receiveTick(object(), buffer);
+    received = stream::receiveTick(object().session, buffer);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const uint32_t closes = platform::callCount(Call::closesocket);
@@ -350,7 +355,7 @@ TEST_P(WakeTest, WakesABlockedTickReceive) {
   EXPECT_EQ(platform::callCount(Call::closesocket), closes);
   EXPECT_TRUE(dataOpen());
   uint8_t buffer[stream::kTickReceiveBytes];
-  EXPECT_LE(stream::receiveTick(object(), buffer), 0);
+  EXPECT_LE(stream::receiveTick(object().session, buffer), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, WakeTest, ::testing::Values(Transport::kPlainUdp, Transport::kRio),
@@ -362,11 +367,11 @@ TEST_F(StreamingTest, ATickWaitWithRegisteredIoEndsAfterOneSecondWithoutATick) {
   if (HasFatalFailure()) return;
   uint8_t buffer[stream::kTickReceiveBytes];
   const auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(stream::receiveTick(object(), buffer), 0);
+  EXPECT_EQ(stream::receiveTick(object().session, buffer), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(900));
   {
     platform::ScopedFault failed(Call::WaitForSingleObject);
-    EXPECT_EQ(stream::receiveTick(object(), buffer), 0);
+    EXPECT_EQ(stream::receiveTick(object().session, buffer), 0);
   }
 }
 
@@ -383,7 +388,9 @@ TEST_P(LifecycleTest, ClosesEverythingExactlyOnce) {
   const uint32_t queues = GetParam() == Transport::kRio ? 2 : 0;
   const uint32_t registrations = GetParam() == Transport::kRio ? 1 : 0;
   platform::resetCallCounts();
-  ASSERT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes), asio::kAseOk);
+  ASSERT_TRUE(stream::openDataSocket(object().session, object().streamer,
+                                     kPacketBytes + stream::kTickSlotsBytes)
+                  .ok());
   EXPECT_EQ(platform::callCount(Call::closesocket), 1u);
   EXPECT_EQ(platform::callCount(Call::RIOCloseCompletionQueue), queues);
   EXPECT_EQ(platform::callCount(Call::RIODeregisterBuffer), registrations);

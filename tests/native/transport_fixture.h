@@ -66,8 +66,8 @@ class TransportTest : public OpenDriverTest {
   void TearDown() override {
     stream::closeDataTransport();
     stream::releaseDatagramSlots();
-    platform::freePages(object().packetBuffer);
-    object().packetBuffer = nullptr;
+    platform::freePages(object().session.packetBuffer);
+    object().session.packetBuffer = nullptr;
     OpenDriverTest::TearDown();
   }
 
@@ -75,13 +75,13 @@ class TransportTest : public OpenDriverTest {
   void layout(uint32_t packetBytes, uint32_t datagramSize, uint32_t transportMode) {
     driver::Vantrel& d = object();
     d.streamer.settings.transportMode = transportMode;
-    d.streamConfig.transportMode = transportMode;
-    d.datagramSize = datagramSize;
-    d.datagramsPerBuffer = packetBytes / datagramSize;
-    d.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);
-    d.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
-    d.packetsSent = 0;
-    ASSERT_NE(d.packetBuffer, nullptr);
+    d.session.config.transportMode = transportMode;
+    d.session.datagramSize = datagramSize;
+    d.session.datagramsPerBuffer = packetBytes / datagramSize;
+    d.session.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);
+    d.session.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
+    d.session.packetsSent = 0;
+    ASSERT_NE(d.session.packetBuffer, nullptr);
   }
 
   void chooseVersion(uint32_t major, uint32_t minor) {
@@ -113,7 +113,7 @@ class TransportTest : public OpenDriverTest {
     ASSERT_TRUE(peer.acceptConnection(std::chrono::seconds(5)));
   }
 
-  uint8_t* packet() { return static_cast<uint8_t*>(object().packetBuffer); }
+  uint8_t* packet() { return static_cast<uint8_t*>(object().session.packetBuffer); }
   static bool dataOpen() {
     return stream::streamState().dataSocket.load() != platform::kInvalidSocket;
   }

@@ -26,7 +26,7 @@ void resetProcessState() {
   control::closeControlConnection();
   stream::releaseDataTransport();
   stream::streamState().streamStopped.store(true);
-  stream::streamState().streamDriver.store(nullptr);
+  stream::streamState().running.store(nullptr);
   platform::resetCallCounts();
 }
 

@@ -157,7 +157,7 @@ TEST(SamplePositionTest, LowWordIsTheTruncatedCountModuloTwoTo32) {
 }
 
 TEST_F(AsioQueriesTest, PositionWrapsPast2To32FramesWithAHighWordOfZero) {
-  object().samplePosition = 4294967296.0 + 3 * 1024.0;
+  object().session.samplePosition = 4294967296.0 + 3 * 1024.0;
   asio::AsioSamples position{0xDEAD, 0xBEEF};
   asio::AsioTimeStamp stamp{0x1111, 0x2222};
   EXPECT_EQ(driver->getSamplePosition(&position, &stamp), asio::kAseOk);
@@ -172,7 +172,7 @@ uint64_t nanoseconds(const asio::AsioTimeStamp& stamp) {
 }
 
 TEST_F(AsioQueriesTest, PositionCarriesAMonotonicTimeStampWhileStreaming) {
-  object().streaming = true;
+  object().session.streaming = true;
   asio::AsioSamples position{};
   asio::AsioTimeStamp stamp{};
   const uint64_t before = platform::monotonicNanoseconds();
@@ -187,7 +187,7 @@ TEST_F(AsioQueriesTest, PositionCarriesAMonotonicTimeStampWhileStreaming) {
   driver->getSamplePosition(&position, &untouched);
   EXPECT_EQ(untouched.hi, 0x1111u);
   EXPECT_EQ(untouched.lo, 0x2222u);
-  object().streaming = false;
+  object().session.streaming = false;
 }
 
 TEST(MonotonicClockTest, NeverRunsBackwards) {
@@ -317,7 +317,7 @@ TEST_F(AsioQueriesTest, DrivePathSelectorWritesTheTextEightyBytesIn) {
   EXPECT_EQ(memory[79], '#');
   EXPECT_EQ(memory[81], '#');
 
-  object().drivePath = "F:\\";
+  object().session.drivePath = "F:\\";
   memory.fill('#');
   EXPECT_EQ(driver->future(kDrivePathSelector, memory.data()), asio::kAseSuccess);
   EXPECT_STREQ(&memory[80], "F:\\");

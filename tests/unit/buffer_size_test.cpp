@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "driver/dsd_rates.h"
+#include "stream/dsd_rates.h"
 
 namespace tavro::driver {
 namespace {
@@ -72,8 +72,8 @@ TEST(DsdRatesTest, ChannelTypeAndTheRefusedGapFollowTheTwoBoundaries) {
   };
   for (const DsdBoundaryCase& c : cases) {
     SCOPED_TRACE(c.rate);
-    EXPECT_EQ(channelSampleType(c.rate), c.type);
-    EXPECT_EQ(isUnsupportedDsdGap(c.rate), c.gap);
+    EXPECT_EQ(stream::channelSampleType(c.rate), c.type);
+    EXPECT_EQ(stream::isUnsupportedDsdGap(c.rate), c.gap);
   }
 }
 
@@ -86,12 +86,12 @@ TEST(DsdRatesTest, BuffersHoldExactlyTheHalvesPackingReadsOutsideTheGap) {
     for (uint32_t index = 0; index < kBufferSizeTable.size(); ++index) {
       SCOPED_TRACE(::testing::Message() << "index " << index << " rate " << c.rate);
       const int32_t size = bufferSizeFor(index, c.rate);
-      const int32_t read = framesPerHalf(size, c.rate);
+      const int32_t read = stream::framesPerHalf(size, c.rate);
       EXPECT_EQ(read % 4, 0);
-      if (isUnsupportedDsdGap(c.rate)) {
-        EXPECT_NE(bufferWordsPerHalf(size, c.rate), read);
+      if (stream::isUnsupportedDsdGap(c.rate)) {
+        EXPECT_NE(stream::bufferWordsPerHalf(size, c.rate), read);
       } else {
-        EXPECT_EQ(bufferWordsPerHalf(size, c.rate), read);
+        EXPECT_EQ(stream::bufferWordsPerHalf(size, c.rate), read);
       }
     }
   }

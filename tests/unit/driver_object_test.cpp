@@ -77,7 +77,7 @@ TEST_F(DriverObjectTest, FreshObjectReportsItsDefaults) {
   EXPECT_EQ(object().inputLatency, 64);
   EXPECT_EQ(object().outputLatency, 64);
   EXPECT_FALSE(object().initialised);
-  EXPECT_FALSE(object().streaming.load());
+  EXPECT_FALSE(object().session.streaming.load());
   EXPECT_EQ(object().hostCallbacks, nullptr);
   EXPECT_EQ(object().streamer.settings.transportMode, 0u);
   EXPECT_TRUE(object().streamer.settings.interfaces.empty());

@@ -209,7 +209,7 @@ TEST_F(OutputBuffersTest, CreatingAgainReleasesTheEarlierBuffersButKeepsTheConne
 TEST_F(OutputBuffersTest, RefusedWhileAStreamReadsTheBuffers) {
   asio::AsioBufferInfo first[2] = {record(0), record(1)};
   ASSERT_EQ(driver->createBuffers(first, 2, 64, &callbacks), asio::kAseOk);
-  object().streaming = true;
+  object().session.streaming = true;
   asio::AsioBufferInfo second[2] = {record(0), record(1)};
   EXPECT_EQ(driver->createBuffers(second, 2, 64, &callbacks), asio::kAseInvalidMode);
   EXPECT_EQ(object().outputBuffers[0], first[0].buffers[0]);

@@ -10,9 +10,9 @@
 
 #include "control/control_connection.h"
 #include "driver/buffer_size.h"
-#include "driver/dsd_rates.h"
 #include "driver/vantrel.h"
 #include "platform/memory.h"
+#include "stream/dsd_rates.h"
 #include "stream/packing.h"
 #include "support/driver_fixture.h"
 
@@ -32,14 +32,14 @@ struct Recorder {
   uint32_t packetBytes = 0;
 } recorder;
 
-bool recordSend(Vantrel& driver) noexcept {
+bool recordSend(Session& session) noexcept {
   ++recorder.sends;
-  const auto* packet = static_cast<const uint8_t*>(driver.packetBuffer);
+  const auto* packet = static_cast<const uint8_t*>(session.packetBuffer);
   recorder.packets.emplace_back(packet, packet + recorder.packetBytes);
   return recorder.sendResult;
 }
 
-void recordDriveCheck(Vantrel& /*driver*/) noexcept { ++recorder.driveChecks; }
+void recordDriveCheck(Session& /*session*/) noexcept { ++recorder.driveChecks; }
 
 constexpr PacketSteps kRecordingSteps{&recordSend, &recordDriveCheck};
 
@@ -52,7 +52,7 @@ class PackAndSendTest : public testing::DriverTest {
     ASSERT_NE(asioDriver, nullptr);
   }
   void TearDown() override {
-    object().streaming.store(false);
+    object().session.streaming.store(false);
     asioDriver->Release();
     DriverTest::TearDown();
   }
@@ -72,9 +72,12 @@ class PackAndSendTest : public testing::DriverTest {
     ASSERT_NE(control::controlSocket().load(), platform::kInvalidSocket);
     d.sampleRate = rate;
     d.bufferFrames = bufferFrames;
-    d.wireBits = wireBits;
     asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
     ASSERT_EQ(asioDriver->createBuffers(infos, 2, bufferFrames, &callbacks), asio::kAseOk);
+    // As start hands them to the stream.
+    d.session.outputs[0] = d.outputBuffers[0];
+    d.session.outputs[1] = d.outputBuffers[1];
+    d.session.wordsPerHalf = d.wordsPerHalf;
     uint32_t seed = 7;
     for (auto& info : infos) {
       for (int half = 0; half < 2; ++half) {
@@ -85,15 +88,15 @@ class PackAndSendTest : public testing::DriverTest {
         }
       }
     }
-    d.streamConfig = streamConfig(settings, rate, bufferFrames, wireBits);
+    d.session.config = streamConfig(settings, rate, bufferFrames, wireBits);
     layout = wireLayout(wireBits, rate);
     recorder.packetBytes = packetBytes(layout, bufferFrames);
     ASSERT_GT(recorder.packetBytes, 0u);
-    d.packetBuffer = platform::allocatePages(recorder.packetBytes + kTransportBytes);
-    ASSERT_NE(d.packetBuffer, nullptr);
-    std::memset(d.packetBuffer, kUnwritten, recorder.packetBytes + kTransportBytes);
-    d.packetsSent = 0;
-    d.streaming.store(true);
+    d.session.packetBuffer = platform::allocatePages(recorder.packetBytes + kTransportBytes);
+    ASSERT_NE(d.session.packetBuffer, nullptr);
+    std::memset(d.session.packetBuffer, kUnwritten, recorder.packetBytes + kTransportBytes);
+    d.session.packetsSent = 0;
+    d.session.streaming.store(true);
   }
 
   // What half `half` must become, from the scalar path with `adjust`.
@@ -110,7 +113,8 @@ class PackAndSendTest : public testing::DriverTest {
   }
 
   bool transportBytesUntouched() {
-    const auto* tail = static_cast<const uint8_t*>(object().packetBuffer) + recorder.packetBytes;
+    const auto* tail =
+        static_cast<const uint8_t*>(object().session.packetBuffer) + recorder.packetBytes;
     for (uint32_t i = 0; i < kTransportBytes; ++i) {
       if (tail[i] != kUnwritten) return false;
     }
@@ -143,8 +147,8 @@ TEST_F(PackAndSendTest, EachRateClassPacksTheCurrentHalfWithTheStreamsSettings) 
       settings.invertPolarity = 1;
       prepare(c.rate, c.wireBits, driver::bufferSizeFor(0, c.rate), settings);
       Vantrel& d = object();
-      d.currentHalf = half;
-      packAndSend(d, kRecordingSteps);
+      d.session.currentHalf = half;
+      packAndSend(d.session, kRecordingSteps);
       ASSERT_EQ(recorder.sends, 1);
       EXPECT_EQ(recorder.packets[0],
                 expectedPacket(half, c.pcm ? PcmAdjust{3, true} : PcmAdjust{}));
@@ -153,9 +157,9 @@ TEST_F(PackAndSendTest, EachRateClassPacksTheCurrentHalfWithTheStreamsSettings) 
             << "the adjustment must make a difference to be seen";
       }
       EXPECT_TRUE(transportBytesUntouched());
-      EXPECT_EQ(d.packetsSent, 1u);
+      EXPECT_EQ(d.session.packetsSent, 1u);
       EXPECT_EQ(recorder.driveChecks, 1);
-      d.streaming.store(false);
+      d.session.streaming.store(false);
       asioDriver->disposeBuffers();
     }
   }
@@ -167,8 +171,8 @@ TEST_F(PackAndSendTest, DopMarkersAlternateWithinAndAcrossPackets) {
   prepare(2822400.0, 24, driver::bufferSizeFor(0, 2822400.0));
   Vantrel& d = object();
   for (int half : {0, 1}) {
-    d.currentHalf = half;
-    packAndSend(d, kRecordingSteps);
+    d.session.currentHalf = half;
+    packAndSend(d.session, kRecordingSteps);
   }
   ASSERT_EQ(recorder.packets.size(), 2u);
   std::vector<uint8_t> markers;
@@ -215,22 +219,22 @@ TEST_F(PackAndSendTest, SendCountAndDriveCheckFollowTheStreamState) {
     recorder.sendResult = c.sendSucceeds;
     prepare(44100.0, 24, 64);
     Vantrel& d = object();
-    d.packetsSent = 5;
-    d.streaming.store(c.streamingAtStart);
+    d.session.packetsSent = 5;
+    d.session.streaming.store(c.streamingAtStart);
     if (!c.connectionOpen) control::closeControlConnection();
 
-    const bool packed = packCurrentHalf(d);
+    const bool packed = packCurrentHalf(d.session);
     if (packed) {
       if (c.stopBeforeSend) d.stop();
-      sendPacked(d, kRecordingSteps);
+      sendPacked(d.session, kRecordingSteps);
     }
     EXPECT_EQ(packed, c.packed);
-    EXPECT_EQ(static_cast<const uint8_t*>(d.packetBuffer)[0] != kUnwritten, c.packed);
+    EXPECT_EQ(static_cast<const uint8_t*>(d.session.packetBuffer)[0] != kUnwritten, c.packed);
     EXPECT_EQ(recorder.sends, c.sends);
-    EXPECT_EQ(d.packetsSent, 5 + c.packetsSent);
+    EXPECT_EQ(d.session.packetsSent, 5 + c.packetsSent);
     EXPECT_EQ(recorder.driveChecks, c.driveChecks);
 
-    d.streaming.store(false);
+    d.session.streaming.store(false);
     asioDriver->disposeBuffers();
   }
 }
@@ -240,11 +244,11 @@ TEST_F(PackAndSendTest, SendCountAndDriveCheckFollowTheStreamState) {
 TEST_F(PackAndSendTest, BuffersSmallerThanTheStreamAreNotPacked) {
   prepare(44100.0, 24, 64);
   Vantrel& d = object();
-  d.streamConfig.framesPerHalf = 128;
-  packAndSend(d, kRecordingSteps);
+  d.session.config.framesPerHalf = 128;
+  packAndSend(d.session, kRecordingSteps);
   EXPECT_EQ(recorder.sends, 0);
   EXPECT_EQ(recorder.driveChecks, 0);
-  EXPECT_EQ(static_cast<const uint8_t*>(d.packetBuffer)[0], kUnwritten);
+  EXPECT_EQ(static_cast<const uint8_t*>(d.session.packetBuffer)[0], kUnwritten);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "driver/buffer_size.h"
-#include "driver/dsd_rates.h"
+#include "stream/dsd_rates.h"
 #include "support/guarded_block.h"
 
 namespace tavro::stream {
@@ -258,11 +258,11 @@ TEST(PackingTest, OfferedBufferSizesPackWithinTheirHalvesOnEveryPath) {
   for (double rate : rates) {
     for (uint32_t index = 0; index < driver::kBufferSizeTable.size(); ++index) {
       const int32_t bufferFrames = driver::bufferSizeFor(index, rate);
-      const int32_t frames = driver::framesPerHalf(bufferFrames, rate);
+      const int32_t frames = stream::framesPerHalf(bufferFrames, rate);
       SCOPED_TRACE(::testing::Message() << rate << " Hz, index " << index);
       ASSERT_EQ(frames % 4, 0);
       const auto layouts =
-          driver::isDsdStream(rate)
+          stream::isDsdStream(rate)
               ? std::vector<WireLayout>{WireLayout::Dop}
               : std::vector<WireLayout>{WireLayout::Pcm16, WireLayout::Pcm24, WireLayout::Pcm32};
       for (WireLayout layout : layouts) {

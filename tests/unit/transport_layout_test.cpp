@@ -69,11 +69,11 @@ class DatagramSlotsTest : public OpenDriverTest, public ::testing::WithParamInte
 
 TEST_P(DatagramSlotsTest, OneSlicePerDatagramCoveringThePacketInOrder) {
   const SliceCase& c = GetParam();
-  object().datagramSize = c.datagramSize;
-  object().datagramsPerBuffer = c.packetBytes / c.datagramSize;
+  object().session.datagramSize = c.datagramSize;
+  object().session.datagramsPerBuffer = c.packetBytes / c.datagramSize;
   stream::DataTransportState& transport = stream::streamState().transport;
   transport.packetBufferId = 0x5EED;
-  ASSERT_TRUE(stream::buildDatagramSlots(object()));
+  ASSERT_TRUE(stream::buildDatagramSlots(object().session));
   ASSERT_EQ(transport.datagramSlotCount, c.packetBytes / c.datagramSize);
   uint32_t covered = 0;
   for (size_t i = 0; i < transport.datagramSlotCount; ++i) {
@@ -93,11 +93,11 @@ INSTANTIATE_TEST_SUITE_P(Table, DatagramSlotsTest,
                                            SliceCase{262144, 32768}));
 
 TEST_F(DatagramSlotsTest, NoDatagramsMeansNoSlotsRatherThanAnEmptyArray) {
-  object().datagramSize = 4096;
-  object().datagramsPerBuffer = 2;
-  ASSERT_TRUE(stream::buildDatagramSlots(object()));
-  object().datagramsPerBuffer = 0;
-  EXPECT_FALSE(stream::buildDatagramSlots(object()));
+  object().session.datagramSize = 4096;
+  object().session.datagramsPerBuffer = 2;
+  ASSERT_TRUE(stream::buildDatagramSlots(object().session));
+  object().session.datagramsPerBuffer = 0;
+  EXPECT_FALSE(stream::buildDatagramSlots(object().session));
   EXPECT_EQ(stream::streamState().transport.datagramSlots, nullptr);
   EXPECT_EQ(stream::streamState().transport.datagramSlotCount, 0u);
 }

@@ -36,7 +36,9 @@ TEST_F(WindowsVersionTest, TheReportedVersionLeadsToPlainUdpOnTheWire) {
   EXPECT_EQ(std::to_string(version.major) + "." + std::to_string(version.minor), expectedVersion);
 
   platform::resetCallCounts();
-  ASSERT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes), asio::kAseOk);
+  ASSERT_TRUE(stream::openDataSocket(object().session, object().streamer,
+                                     kPacketBytes + stream::kTickSlotsBytes)
+                  .ok());
   EXPECT_FALSE(usesRio());
   // Only a Windows 8 report asks for the table (and finds none under Wine),
   // leaving nothing of the attempt open.
@@ -45,11 +47,11 @@ TEST_F(WindowsVersionTest, TheReportedVersionLeadsToPlainUdpOnTheWire) {
   EXPECT_EQ(platform::callCount(Call::closesocket), asked ? 1u : 0u);
   EXPECT_EQ(errorText(), "before");
 
-  ASSERT_TRUE(stream::buildDatagramSlots(object()));
-  stream::primeDataTransport(object());
+  ASSERT_TRUE(stream::buildDatagramSlots(object().session));
+  stream::primeDataTransport(object().session);
   for (uint32_t i = 0; i < kPacketBytes; ++i) packet()[i] = static_cast<uint8_t>(i * 31 + 5);
-  ASSERT_TRUE(stream::sendPacket(object()));
-  stream::sendStopSignal(object());
+  ASSERT_TRUE(stream::sendPacket(object().session));
+  stream::sendStopSignal(object().session);
   ASSERT_TRUE(peer.waitForDatagrams(4, std::chrono::seconds(5)));
   const std::vector<Bytes> got = peer.datagrams();
   EXPECT_EQ(got[0], Bytes(32, 0));
@@ -60,11 +62,13 @@ TEST_F(WindowsVersionTest, TheReportedVersionLeadsToPlainUdpOnTheWire) {
 
 // Plain UDP's receive waits without limit; stop must still get the thread out.
 TEST_F(WindowsVersionTest, AReceiveWaitingForATickIsWokenWithoutClosingTheSocket) {
-  ASSERT_EQ(stream::openDataSocket(object(), kPacketBytes + stream::kTickSlotsBytes), asio::kAseOk);
+  ASSERT_TRUE(stream::openDataSocket(object().session, object().streamer,
+                                     kPacketBytes + stream::kTickSlotsBytes)
+                  .ok());
   int32_t received = 1;
   std::thread streaming([&] {
     uint8_t buffer[stream::kTickReceiveBytes];
-    received = stream::receiveTick(object(), buffer);
+    received = stream::receiveTick(object().session, buffer);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   stream::wakeTickReceive();

@@ -8,7 +8,7 @@
 
 #include "asio/asio.h"
 
-namespace tavro::driver {
+namespace tavro::stream {
 
 inline constexpr double kDsdBufferRate = 2000000.0;  // above: DSD channels and buffers
 inline constexpr double kDsdStreamRate = 2822400.0;  // from here: DSD over PCM on the wire
@@ -37,4 +37,4 @@ constexpr int32_t framesPerHalf(int32_t bufferFrames, double sampleRate) noexcep
   return isDsdStream(sampleRate) ? bufferFrames / 32 : bufferFrames;
 }
 
-}  // namespace tavro::driver
+}  // namespace tavro::stream

@@ -1,14 +1,14 @@
 #include "control/control_connection.h"
-#include "control/format_announcement.h"
-#include "platform/log.h"
-#include "driver/dsd_rates.h"
 #include "control/error_texts.h"
+#include "control/format_announcement.h"
 #include "driver/stream_readiness.h"
 #include "driver/vantrel.h"
+#include "platform/log.h"
 #include "platform/memory.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
 #include "stream/data_transport.h"
+#include "stream/dsd_rates.h"
 #include "stream/removable_drive.h"
 #include "stream/stream_control.h"
 #include "stream/stream_layout.h"
@@ -36,8 +36,8 @@ class StartingThread {
   StartingThread(const StartingThread&) = delete;
   StartingThread& operator=(const StartingThread&) = delete;
 
-  bool handOver(Vantrel& driver) noexcept {
-    if (!stream::startStreamThread(driver, handle_, previousMask_)) return false;
+  bool handOver(stream::Session& session) noexcept {
+    if (!stream::startStreamThread(session, handle_, previousMask_)) return false;
     handle_ = nullptr;
     return true;
   }
@@ -69,18 +69,18 @@ class UndoUnlessKept {
 }  // namespace
 
 void Vantrel::releasePacketBuffer() noexcept {
-  if (packetBuffer == nullptr) return;
+  if (session.packetBuffer == nullptr) return;
   // The data transport may hold the buffer registered.
   stream::releaseDataTransport();
-  platform::freePages(packetBuffer);
-  packetBuffer = nullptr;
+  platform::freePages(session.packetBuffer);
+  session.packetBuffer = nullptr;
 }
 
 asio::AsioError Vantrel::start() noexcept {
   stream::StreamState& state = stream::streamState();
   // One stream per process: a second start would replace what the running
   // stream's thread reads.
-  if (streaming.load(std::memory_order_acquire) ||
+  if (session.streaming.load(std::memory_order_acquire) ||
       !state.streamStopped.load(std::memory_order_acquire)) {
     setErrorText(control::errors::kAlreadyStreaming);
     return asio::kAseNotPresent;
@@ -96,7 +96,7 @@ asio::AsioError Vantrel::start() noexcept {
   const OutputBufferState buffers = outputBufferState(*this);
   const double rate = buffers.sampleRate;
   const int32_t frames = buffers.bufferFrames;
-  if (isUnsupportedDsdGap(rate)) {
+  if (stream::isUnsupportedDsdGap(rate)) {
     setErrorText(control::errors::kSampleRateNotSupported);
     return asio::kAseNotPresent;
   }
@@ -111,8 +111,8 @@ asio::AsioError Vantrel::start() noexcept {
       return report(opened);
     }
   }
-  drivePath.clear();
-  if (streamer.settings.driveMode != 0 && !stream::findRemovableDrive(*this)) {
+  session.drivePath.clear();
+  if (streamer.settings.driveMode != 0 && !stream::findRemovableDrive(streamer, session)) {
     notify(control::Notification::kNoRemovableDrive);
     return asio::kAseNotPresent;
   }
@@ -122,50 +122,54 @@ asio::AsioError Vantrel::start() noexcept {
   UndoUnlessKept cleanup([this] {
     control::closeControlConnection();
     releasePacketBuffer();
-    platform::closeHandle(streamMutex);
-    streamMutex = nullptr;
+    platform::closeHandle(session.streamMutex);
+    session.streamMutex = nullptr;
   });
   const stream::StreamLayout layout =
-      stream::streamLayout({streamer.settings.wordLength, streamer.settings.sampleShift, streamer.settings.transportMode,
-                            rate, frames});
-  wireBits = layout.wireBits;
-  datagramSize = layout.datagramSize;
-  datagramsPerBuffer = layout.datagramsPerBuffer;
+      stream::streamLayout({streamer.settings.wordLength, streamer.settings.sampleShift,
+                            streamer.settings.transportMode, rate, frames});
+  session.config = stream::streamConfig(streamer.settings, rate, frames, layout.wireBits);
+  session.datagramSize = layout.datagramSize;
+  session.datagramsPerBuffer = layout.datagramsPerBuffer;
+  session.sendsPerBuffer = static_cast<int32_t>(layout.datagramsPerBuffer);
   const uint32_t registerBytes = layout.packetBytes + stream::kTickSlotsBytes;
 
   releasePacketBuffer();
-  packetBuffer = layout.packetBytes == 0 ? nullptr : platform::allocatePages(registerBytes);
-  if (packetBuffer == nullptr) {
+  session.packetBuffer = layout.packetBytes == 0 ? nullptr : platform::allocatePages(registerBytes);
+  if (session.packetBuffer == nullptr) {
     notify(control::Notification::kSetupFailed);
     return asio::kAseNotPresent;
   }
-  if (streamer.settings.transportMode == control::kTransportUdp &&
-      stream::openDataSocket(*this, registerBytes) != asio::kAseOk) {
-    return asio::kAseNotPresent;
+  if (streamer.settings.transportMode == control::kTransportUdp) {
+    const control::Outcome opened = stream::openDataSocket(session, streamer, registerBytes);
+    if (!opened.ok()) return report(opened);
   }
-  if (!stream::buildDatagramSlots(*this)) {
+  if (!stream::buildDatagramSlots(session)) {
     notify(control::Notification::kSetupFailed);
     return asio::kAseNotPresent;
   }
-  packetsSent = 0;
-  ticksReceived = 0;
-  ticksIgnored = 0;
-  if (const control::Outcome announced = control::announceFormat(
-          {layout.announcedRate, layout.wireBits, layout.packetSizeNumber,
-           static_cast<int32_t>(layout.datagramSize)});
+  session.packetsSent = 0;
+  session.ticksReceived = 0;
+  session.ticksIgnored = 0;
+  if (const control::Outcome announced =
+          control::announceFormat({layout.announcedRate, layout.wireBits, layout.packetSizeNumber,
+                                   static_cast<int32_t>(layout.datagramSize)});
       !announced.ok()) {
     return report(announced);
   }
 
   // Its existence tells other processes that a stream has been started.
-  platform::closeHandle(streamMutex);
-  streamMutex = platform::createMutex(kStreamMutexName);
-  streamConfig = stream::streamConfig(streamer.settings, rate, frames, layout.wireBits);
-  samplePosition.store(0.0);
-  currentHalf = 0;
-  sendsPerBuffer = static_cast<int32_t>(layout.datagramsPerBuffer);
-  if (streamer.settings.transportMode == control::kTransportUdp) stream::primeDataTransport(*this);
-  if (!startingThread.handOver(*this)) {
+  platform::closeHandle(session.streamMutex);
+  session.streamMutex = platform::createMutex(kStreamMutexName);
+  session.callbacks.store(hostCallbacks.load());
+  session.outputs[0] = outputBuffers[0];
+  session.outputs[1] = outputBuffers[1];
+  session.wordsPerHalf = wordsPerHalf;
+  session.samplePosition.store(0.0);
+  session.currentHalf = 0;
+  if (streamer.settings.transportMode == control::kTransportUdp)
+    stream::primeDataTransport(session);
+  if (!startingThread.handOver(session)) {
     setErrorText(control::errors::kNoStreamThread);
     notify(control::Notification::kSetupFailed);
     return asio::kAseNotPresent;

@@ -9,16 +9,16 @@ namespace tavro::driver {
 
 asio::AsioError Vantrel::stop() noexcept {
   // Host threads stop one at a time: a second stop arriving while the first
-  // still sends the stop datagram or waits for the streaming thread would
-  // close the data transport under it. The streaming thread (a host stopping
+  // still sends the stop datagram or waits for the session.streaming thread would
+  // close the data transport under it. The session.streaming thread (a host stopping
   // from its buffer switch) never waits here: the host's stop may be joining it.
   static std::mutex stopping;
   std::unique_lock<std::mutex> hold(stopping, std::defer_lock);
   if (!stream::onStreamThread()) hold.lock();
   stream::StreamState& state = stream::streamState();
   // The stream may be another object's: only one runs per process.
-  Vantrel* running = state.streamDriver.load(std::memory_order_acquire);
-  Vantrel& owner = running != nullptr ? *running : *this;
+  stream::Session* running = state.running.load(std::memory_order_acquire);
+  stream::Session& owner = running != nullptr ? *running : session;
   const bool wasStreaming = owner.streaming.exchange(false, std::memory_order_acq_rel);
   if (!stream::endStream(owner, wasStreaming)) {
     // The stream ended by itself, or never began: its thread, if any, is
@@ -28,7 +28,7 @@ asio::AsioError Vantrel::stop() noexcept {
   }
   if (running != nullptr && !stream::onStreamThread()) {
     stream::closeDataTransport();
-    state.streamDriver.store(nullptr, std::memory_order_release);
+    state.running.store(nullptr, std::memory_order_release);
   }
   return asio::kAseOk;
 }
