@@ -140,6 +140,8 @@ asio::AsioError Vantrel::start() noexcept {
     notify(control::Notification::kSetupFailed);
     return asio::kAseNotPresent;
   }
+  // The data transport, when there is one, replaces this choice.
+  session.transport = &stream::kTcpTransport;
   if (streamer.settings.transportMode == control::kTransportUdp) {
     const control::Outcome opened = stream::openDataSocket(session, streamer, registerBytes);
     if (!opened.ok()) return report(opened);
@@ -167,8 +169,7 @@ asio::AsioError Vantrel::start() noexcept {
   session.wordsPerHalf = wordsPerHalf;
   session.samplePosition.store(0.0);
   session.currentHalf = 0;
-  if (streamer.settings.transportMode == control::kTransportUdp)
-    stream::primeDataTransport(session);
+  stream::primeDataTransport(session);
   if (!startingThread.handOver(session)) {
     setErrorText(control::errors::kNoStreamThread);
     notify(control::Notification::kSetupFailed);

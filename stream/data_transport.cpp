@@ -48,7 +48,84 @@ control::Outcome openPlain(const control::StreamerLink& link) noexcept {
   return control::kSucceeded;
 }
 
+// The control connection carries the packets and the ticks.
+bool sendOnControlConnection(Session& session) noexcept {
+  const auto* packet = static_cast<const char*>(session.packetBuffer);
+  for (int32_t i = 0; i < session.sendsPerBuffer; ++i) {
+    const char* piece = packet + static_cast<size_t>(i) * session.datagramSize;
+    const int32_t length = static_cast<int32_t>(session.datagramSize);
+    if (platform::sendBytes(control::controlSocket().load(), piece, length) ==
+        platform::kSocketError) {
+      control::closeControlConnection();
+      return false;
+    }
+  }
+  return true;
+}
+
+int32_t receiveOnControlConnection(Session& /*session*/, void* buffer) noexcept {
+  const platform::Socket socket = control::controlSocket().load();
+  if (socket == platform::kInvalidSocket) return platform::kSocketError;
+  return platform::receiveBytes(socket, buffer, kTickReceiveBytes);
+}
+
+// TCP needs no priming and no stop datagram: closing the connection says it.
+void nothingToSend(Session& /*session*/) noexcept {}
+
+void primePlain(Session& session) noexcept {
+  const platform::Socket socket = dataSocket();
+  if (socket == platform::kInvalidSocket || session.packetBuffer == nullptr) return;
+  platform::sendDatagram(socket, session.packetBuffer, kPrimeBytes, session.destination);
+}
+
+bool sendPlainDatagrams(Session& session) noexcept {
+  const auto* packet = static_cast<const char*>(session.packetBuffer);
+  for (int32_t i = 0; i < session.sendsPerBuffer; ++i) {
+    const char* piece = packet + static_cast<size_t>(i) * session.datagramSize;
+    const int32_t length = static_cast<int32_t>(session.datagramSize);
+    if (platform::sendDatagram(dataSocket(), piece, length, session.destination) ==
+        platform::kSocketError) {
+      control::closeControlConnection();
+      return false;
+    }
+  }
+  return true;
+}
+
+int32_t receivePlainDatagram(Session& /*session*/, void* buffer) noexcept {
+  if (state().closing.load(std::memory_order_acquire)) return 0;
+  const platform::Socket socket = dataSocket();
+  if (socket == platform::kInvalidSocket) return platform::kSocketError;
+  return platform::receiveDatagram(socket, buffer, kTickReceiveBytes);
+}
+
+void sendPlainStop(Session& session) noexcept {
+  if (session.packetBuffer == nullptr) return;
+  platform::sendDatagram(dataSocket(), session.packetBuffer, kPlainStopBytes, session.destination);
+}
+
+// A Registered I/O stream whose data socket a failed send has closed sends
+// the way plain UDP does, which fails and ends the stream.
+bool sendRegistered(Session& session) noexcept {
+  if (dataSocket() == platform::kInvalidSocket) return sendPlainDatagrams(session);
+  return rio::sendPacket(session);
+}
+
+int32_t receiveRegistered(Session& /*session*/, void* /*buffer*/) noexcept {
+  return rio::waitForTick();
+}
+
+void sendRegisteredStop(Session& /*session*/) noexcept { rio::sendStopSignal(); }
+
 }  // namespace
+
+const Transport kTcpTransport{
+    "tcp",         false, &nothingToSend, &sendOnControlConnection, &receiveOnControlConnection,
+    &nothingToSend};
+const Transport kPlainUdpTransport{
+    "udp", true, &primePlain, &sendPlainDatagrams, &receivePlainDatagram, &sendPlainStop};
+const Transport kRioTransport{
+    "udp-rio", true, &rio::prime, &sendRegistered, &receiveRegistered, &sendRegisteredStop};
 
 control::Outcome openDataSocket(Session& session, const control::StreamerLink& link,
                                 uint32_t registerBytes) noexcept {
@@ -79,6 +156,7 @@ control::Outcome openDataSocket(Session& session, const control::StreamerLink& l
     if (const control::Outcome opened = openPlain(link); !opened.ok()) return opened;
   }
   s.useRio.store(registered);
+  session.transport = registered ? &kRioTransport : &kPlainUdpTransport;
   session.destination = ipv4Endpoint(link.hostName, link.portText);
   return control::kSucceeded;
 }
@@ -105,48 +183,12 @@ void releaseDatagramSlots() noexcept {
   s.datagramSlotCount = 0;
 }
 
-void primeDataTransport(Session& session) noexcept {
-  if (state().useRio.load()) {
-    rio::prime(session);
-    return;
-  }
-  const platform::Socket socket = dataSocket();
-  if (socket == platform::kInvalidSocket || session.packetBuffer == nullptr) return;
-  platform::sendDatagram(socket, session.packetBuffer, kPrimeBytes, session.destination);
-}
+void primeDataTransport(Session& session) noexcept { session.transport->prime(session); }
 
-bool sendPacket(Session& session) noexcept {
-  const bool udp = session.config.transportMode == control::kTransportUdp;
-  if (udp && state().useRio.load(std::memory_order_relaxed) &&
-      dataSocket() != platform::kInvalidSocket) {
-    return rio::sendPacket(session);
-  }
-  const auto* packet = static_cast<const char*>(session.packetBuffer);
-  for (int32_t i = 0; i < session.sendsPerBuffer; ++i) {
-    const char* piece = packet + static_cast<size_t>(i) * session.datagramSize;
-    const int32_t length = static_cast<int32_t>(session.datagramSize);
-    const int32_t sent =
-        udp ? platform::sendDatagram(dataSocket(), piece, length, session.destination)
-            : platform::sendBytes(control::controlSocket().load(), piece, length);
-    if (sent == platform::kSocketError) {
-      control::closeControlConnection();
-      return false;
-    }
-  }
-  return true;
-}
+bool sendPacket(Session& session) noexcept { return session.transport->sendPacket(session); }
 
 int32_t receiveTick(Session& session, void* buffer) noexcept {
-  if (session.config.transportMode == control::kTransportUdp) {
-    if (state().useRio.load(std::memory_order_relaxed)) return rio::waitForTick();
-    if (state().closing.load(std::memory_order_acquire)) return 0;
-    const platform::Socket socket = dataSocket();
-    if (socket == platform::kInvalidSocket) return platform::kSocketError;
-    return platform::receiveDatagram(socket, buffer, kTickReceiveBytes);
-  }
-  const platform::Socket socket = control::controlSocket().load();
-  if (socket == platform::kInvalidSocket) return platform::kSocketError;
-  return platform::receiveBytes(socket, buffer, kTickReceiveBytes);
+  return session.transport->receiveTick(session, buffer);
 }
 
 void wakeTickReceive() noexcept {
@@ -163,21 +205,13 @@ void wakeTickReceive() noexcept {
 }
 
 void sendStopSignal(Session& session) noexcept {
-  const platform::Socket socket = dataSocket();
-  if (socket == platform::kInvalidSocket) return;
-  if (state().useRio.load()) {
-    rio::sendStopSignal();
-  } else if (session.packetBuffer != nullptr) {
-    platform::sendDatagram(socket, session.packetBuffer, kPlainStopBytes, session.destination);
-  }
+  if (dataSocket() == platform::kInvalidSocket) return;
+  session.transport->sendStopSignal(session);
   platform::sleepMilliseconds(kStopPauseMilliseconds);
 }
 
 void sendStopSignalIfOpen(Session& session) noexcept {
-  if (session.config.transportMode == control::kTransportUdp &&
-      dataSocket() != platform::kInvalidSocket) {
-    sendStopSignal(session);
-  }
+  if (session.transport->overDatagrams) sendStopSignal(session);
 }
 
 void closeDataTransport() noexcept {

@@ -16,10 +16,11 @@ inline constexpr uint32_t kTickSlotsBytes = 2 * kTickSlotBytes;
 inline constexpr int32_t kTickReceiveBytes = 64;
 
 // UDP mode only, before the announcement: the data socket and, with
-// Registered I/O, the registration and queues. A failure says what to report
-// and leaves nothing of the attempt open. Where the system offers no Registered I/O after all (no
-// function table, or the buffer cannot be registered) the stream goes over
-// plain UDP instead. Anything an earlier stream left open is released first.
+// Registered I/O, the registration and queues; it chooses the session's
+// transport. A failure says what to report and leaves nothing of the attempt
+// open. Where the system offers no Registered I/O after all (no function
+// table, or the buffer cannot be registered) the stream goes over plain UDP
+// instead. Anything an earlier stream left open is released first.
 control::Outcome openDataSocket(Session& session, const control::StreamerLink& link,
                                 uint32_t registerBytes) noexcept;
 
@@ -29,7 +30,8 @@ control::Outcome openDataSocket(Session& session, const control::StreamerLink& l
 bool buildDatagramSlots(Session& session) noexcept;
 void releaseDatagramSlots() noexcept;
 
-// UDP mode only, right before the streaming thread starts.
+// Right before the streaming thread starts: the priming datagram in UDP
+// mode, nothing over TCP.
 void primeDataTransport(Session& session) noexcept;
 
 // Sends the packet at the start of packetBuffer by the stream's transport.

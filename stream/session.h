@@ -15,8 +15,28 @@
 
 namespace tavro::stream {
 
+struct Session;
+
+// How packets go to the streamer and its ticks come back: on the control
+// connection (TCP), as plain UDP datagrams, or through Registered I/O.
+// Chosen once per stream, by start; the streaming thread and stop call
+// through the choice and never ask which it is.
+struct Transport {
+  const char* name;
+  bool overDatagrams;  // ticks and audio on the data socket, not the control connection
+  void (*prime)(Session& session) noexcept;
+  bool (*sendPacket)(Session& session) noexcept;
+  int32_t (*receiveTick)(Session& session, void* buffer) noexcept;
+  void (*sendStopSignal)(Session& session) noexcept;
+};
+
+extern const Transport kTcpTransport;
+extern const Transport kPlainUdpTransport;
+extern const Transport kRioTransport;
+
 struct Session {
   StreamConfig config;
+  const Transport* transport = &kTcpTransport;
 
   // The host's side, as createBuffers made it: the callbacks (the host's,
   // not owned; loaded once per tick) and both halves of both channels.

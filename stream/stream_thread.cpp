@@ -29,7 +29,7 @@ thread_local bool isStreamThread = false;
 // stream behind the streamer for good, so every two bytes count (an odd
 // count is no tick, as a datagram of the wrong size is none).
 int32_t ticksIn(const Session& session, int32_t received) noexcept {
-  if (session.config.transportMode == control::kTransportUdp) return received == 2 ? 1 : 0;
+  if (session.transport->overDatagrams) return received == 2 ? 1 : 0;
   return received % 2 == 0 ? received / 2 : 0;
 }
 
@@ -158,7 +158,7 @@ bool endStream(Session& caller, bool sendStopSignalFirst) noexcept {
   // receive before anything it uses is sent on or closed. In UDP mode its
   // receive is on the data socket, so the stop datagram can go before the
   // control connection closes, as the streamer expects.
-  if (session.config.transportMode == control::kTransportUdp) {
+  if (session.transport->overDatagrams) {
     wakeTickReceive();
     joinStreamThread();
     if (sendStopSignalFirst) sendStopSignalIfOpen(session);

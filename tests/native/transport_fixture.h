@@ -76,6 +76,9 @@ class TransportTest : public OpenDriverTest {
     driver::Vantrel& d = object();
     d.streamer.settings.transportMode = transportMode;
     d.session.config.transportMode = transportMode;
+    // openDataSocket chooses between the two UDP transports.
+    d.session.transport = transportMode == control::kTransportUdp ? &stream::kPlainUdpTransport
+                                                                  : &stream::kTcpTransport;
     d.session.datagramSize = datagramSize;
     d.session.datagramsPerBuffer = packetBytes / datagramSize;
     d.session.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);
