@@ -12,6 +12,7 @@
 
 #include "com/class_id.h"
 #include "com/exports.h"
+#include "driver/process.h"
 #include "driver/vantrel.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
@@ -57,12 +58,12 @@ class Stream {
     d.session.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
     ready_ =
         stream::openDataSocket(d.session, d.streamer, packetBytes + stream::kTickSlotsBytes).ok() &&
-        stream::streamState().transport.useRio.load() == registeredIo &&
+        driver::process().stream.transport.useRio.load() == registeredIo &&
         stream::buildDatagramSlots(d.session);
     if (ready_) stream::primeDataTransport(d.session);
   }
   ~Stream() {
-    stream::releaseDataTransport();
+    stream::releaseDataTransport(driver::process().stream);
     platform::freePages(driver_->session.packetBuffer);
     driver_->session.packetBuffer = nullptr;
     driver_->Release();

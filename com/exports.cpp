@@ -6,6 +6,7 @@
 #include "com/class_factory.h"
 #include "com/class_table.h"
 #include "com/module_counters.h"
+#include "driver/process.h"
 #include "platform/log.h"
 
 using namespace tavro::com;
@@ -15,10 +16,10 @@ namespace {
 // Hosts ask for the class object right after loading the module: the log's
 // first line, once per process.
 void logModuleLoad() noexcept {
-  static std::atomic<bool> logged{false};
-  if (logged.exchange(true)) return;
+  if (tavro::driver::process().loadLogged.exchange(true)) return;
   tavro::platform::log::refresh();
-  tavro::platform::log::line("loaded: %s, version %s", TAVRO_MODULE_FILE_NAME, TAVRO_PROJECT_VERSION);
+  tavro::platform::log::line("loaded: %s, version %s", TAVRO_MODULE_FILE_NAME,
+                             TAVRO_PROJECT_VERSION);
 }
 
 }  // namespace

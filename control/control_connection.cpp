@@ -16,8 +16,8 @@ inline constexpr char kGreeting[] = "TAVROHello";
 // follows them.
 inline constexpr size_t kGreetingPrefixUnits = 3;
 
-Outcome failConnection(const char* text, bool notifyUser) noexcept {
-  closeControlConnection();
+Outcome failConnection(Connection& connection, const char* text, bool notifyUser) noexcept {
+  closeControlConnection(connection);
   return failed(text, notifyUser ? Notification::kConnectFailed : Notification::kNone);
 }
 
@@ -38,55 +38,50 @@ bool takeLocalAddress(StreamerLink& link, std::u16string_view reply) noexcept {
 
 }  // namespace
 
-std::atomic<platform::Socket>& controlSocket() noexcept {
-  static std::atomic<platform::Socket> socket{platform::kInvalidSocket};
-  return socket;
-}
-
-void closeControlConnection() noexcept {
-  const platform::Socket taken = controlSocket().exchange(platform::kInvalidSocket);
+void closeControlConnection(Connection& connection) noexcept {
+  const platform::Socket taken = connection.socket.exchange(platform::kInvalidSocket);
   if (taken == platform::kInvalidSocket) return;
   platform::shutdownBoth(taken);
   platform::closeSocket(taken);
 }
 
-Outcome openControlConnection(StreamerLink& link) noexcept {
+Outcome openControlConnection(Connection& connection, StreamerLink& link) noexcept {
   platform::Ipv4Endpoint streamer{};
   if (platform::lookupNumericTcp(link.hostName.c_str(), link.portText.c_str(), &streamer) != 0) {
     return failed(errors::kCannotCreateSocket);
   }
 
   // A connection still held here would be lost track of, never closed.
-  closeControlConnection();
+  closeControlConnection(connection);
   const platform::Socket socket = platform::openTcpSocket();
-  controlSocket().store(socket);
+  connection.socket.store(socket);
   if (socket == platform::kInvalidSocket) {
-    return failConnection(errors::kCannotConnectStreamer, true);
+    return failConnection(connection, errors::kCannotConnectStreamer, true);
   }
   // Both only make the connection quicker; it works without them.
   platform::setNoDelay(socket);
   platform::enableLoopbackFastPath(socket);
 
   if (platform::connectTo(socket, streamer) != 0) {
-    return failConnection(errors::kCannotConnectStreamer, true);
+    return failConnection(connection, errors::kCannotConnectStreamer, true);
   }
-  if (!sendFrame("%s", kGreeting)) {
-    return failConnection(errors::kCannotSendToStreamer, true);
+  if (!sendFrame(connection, "%s", kGreeting)) {
+    return failConnection(connection, errors::kCannotSendToStreamer, true);
   }
-  if (!receiveFrame()) return failConnection(errors::kNoResponse, false);
+  if (!receiveFrame(connection)) return failConnection(connection, errors::kNoResponse, false);
 
   // A reply too short to hold the three leading units has no address part:
   // it is as good as no reply.
-  const FrameText reply(frameBuffer());
+  const FrameText reply(connection.frame);
   if (reply.view().size() < kGreetingPrefixUnits || !takeLocalAddress(link, reply.view())) {
-    return failConnection(errors::kNoResponse, false);
+    return failConnection(connection, errors::kNoResponse, false);
   }
   return kSucceeded;
 }
 
-Outcome connectStreamer(StreamerLink& link) noexcept {
+Outcome connectStreamer(Connection& connection, StreamerLink& link) noexcept {
   // A handle left from before is closed rather than forgotten open.
-  closeControlConnection();
+  closeControlConnection(connection);
 
   const StreamerAddress address = readStreamerAddress();
   if (!address.found) return failed(address.failureText);
@@ -97,9 +92,9 @@ Outcome connectStreamer(StreamerLink& link) noexcept {
     return failed(nullptr);
   }
 
-  if (const Outcome opened = openControlConnection(link); !opened.ok()) return opened;
-  if (!queryStreamerSettings(link.bufferSizeIndex, link.settings)) {
-    closeControlConnection();
+  if (const Outcome opened = openControlConnection(connection, link); !opened.ok()) return opened;
+  if (!queryStreamerSettings(connection, link.bufferSizeIndex, link.settings)) {
+    closeControlConnection(connection);
     return failed(Notification::kSetupFailed);
   }
   const StreamerSettings& settings = link.settings;

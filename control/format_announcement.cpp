@@ -32,23 +32,23 @@ void logReply(std::u16string_view reply) noexcept {
 
 }  // namespace
 
-Outcome announceFormat(const AnnouncedFormat& format) noexcept {
+Outcome announceFormat(Connection& connection, const AnnouncedFormat& format) noexcept {
   platform::log::line("announcement: rate %d, bits %d, packet size %d, datagram size %d",
                       static_cast<int>(format.sampleRate), static_cast<int>(format.bits),
                       static_cast<int>(format.packetSize), static_cast<int>(format.datagramSize));
-  if (!sendFrame(kAnnouncementFormat, format.sampleRate, format.bits, format.packetSize,
+  if (!sendFrame(connection, kAnnouncementFormat, format.sampleRate, format.bits, format.packetSize,
                  format.datagramSize)) {
-    closeControlConnection();
+    closeControlConnection(connection);
     return failed(errors::kCannotSendToStreamer);
   }
-  if (!receiveFrame()) {
-    closeControlConnection();
+  if (!receiveFrame(connection)) {
+    closeControlConnection(connection);
     return failed(errors::kNoResponse);
   }
 
-  logReply(FrameText(frameBuffer()).view());
+  logReply(FrameText(connection.frame).view());
   Notification refusal = Notification::kNone;
-  switch (classifyAnnouncementReply(FrameText(frameBuffer()).view())) {
+  switch (classifyAnnouncementReply(FrameText(connection.frame).view())) {
     case AnnouncementReply::kAccepted:
       return kSucceeded;
     case AnnouncementReply::kRefused1:
@@ -63,7 +63,7 @@ Outcome announceFormat(const AnnouncedFormat& format) noexcept {
     case AnnouncementReply::kUnexpected:
       break;
   }
-  closeControlConnection();
+  closeControlConnection(connection);
   return failed(errors::kNoResponse, refusal);
 }
 

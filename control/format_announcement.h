@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "control/control_connection.h"
 #include "control/outcome.h"
 
 namespace tavro::control {
@@ -31,6 +32,6 @@ AnnouncementReply classifyAnnouncementReply(std::u16string_view reply) noexcept;
 // Sends the announcement on the open control connection and reads the reply.
 // Succeeds only for "+OK". Every failure closes the connection; a refusal
 // "ERROR n" is reported with notification n.
-Outcome announceFormat(const AnnouncedFormat& format) noexcept;
+Outcome announceFormat(Connection& connection, const AnnouncedFormat& format) noexcept;
 
 }  // namespace tavro::control

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "control/control_connection.h"
 #include "control/streamer_settings.h"
 
 namespace tavro::control {
@@ -14,6 +15,7 @@ inline constexpr char kInterfacesQuery[] = "sgetAudioInterfaces";
 // interface list. False when a reply is incomplete or does not begin with
 // "s": nothing is changed by the failing step, what an earlier step applied
 // stays. A failed send shows up as the missing reply.
-bool queryStreamerSettings(uint32_t& bufferSizeIndex, StreamerSettings& settings) noexcept;
+bool queryStreamerSettings(Connection& connection, uint32_t& bufferSizeIndex,
+                           StreamerSettings& settings) noexcept;
 
 }  // namespace tavro::control

@@ -49,22 +49,7 @@ bool formatFrame(WireFrame& frame, const char* format, ...) noexcept
     __attribute__((format(printf, 2, 3)));
 bool formatFrameV(WireFrame& frame, const char* format, va_list arguments) noexcept;
 
-// The one frame buffer of the process, used on the host's thread only.
-WireFrame& frameBuffer() noexcept;
-
-// Formats into the frame buffer and sends all 1024 bytes with one send on the
-// control connection. False when the text does not fit, the connection is
-// closed, or send reports SOCKET_ERROR; a short count is not a failure.
-bool sendFrame(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
-
-// Receives into the frame buffer until 1024 bytes have arrived; false when the
-// connection is closed or ends, a receive fails, or the reply limit passes
-// before that. A streamer that hangs must not hang the host with it.
-bool receiveFrame() noexcept;
-
 // Long enough for a streamer that opens its audio device before it answers.
 inline constexpr uint32_t kReplyTimeLimitMs = 10'000;
-// For tests, which cannot wait that long for every silent streamer.
-void setReplyTimeLimit(uint32_t milliseconds) noexcept;
 
 }  // namespace tavro::control

@@ -40,7 +40,7 @@ void Vantrel::releaseOutputBuffers() noexcept {
 asio::AsioError Vantrel::createBuffers(asio::AsioBufferInfo* infos, int32_t count,
                                        int32_t bufferSize,
                                        asio::AsioCallbacks* callbacks) noexcept {
-  // The session.streaming thread reads these buffers; replacing them under it would
+  // The streaming thread reads these buffers; replacing them under it would
   // hand it released memory. Hosts stop before they rebuild their buffers.
   if (session.streaming.load(std::memory_order_acquire)) return asio::kAseInvalidMode;
   // Buffers of an earlier call that was not followed by disposeBuffers.

@@ -71,13 +71,13 @@ class UndoUnlessKept {
 void Vantrel::releasePacketBuffer() noexcept {
   if (session.packetBuffer == nullptr) return;
   // The data transport may hold the buffer registered.
-  stream::releaseDataTransport();
+  stream::releaseDataTransport(*session.slot);
   platform::freePages(session.packetBuffer);
   session.packetBuffer = nullptr;
 }
 
 asio::AsioError Vantrel::start() noexcept {
-  stream::StreamState& state = stream::streamState();
+  stream::StreamState& state = *session.slot;
   // One stream per process: a second start would replace what the running
   // stream's thread reads.
   if (session.streaming.load(std::memory_order_acquire) ||
@@ -86,7 +86,7 @@ asio::AsioError Vantrel::start() noexcept {
     return asio::kAseNotPresent;
   }
   // A stream that ended by itself may have left its thread to wait for.
-  stream::joinStreamThread();
+  stream::joinStreamThread(state);
 
   // What can be refused without the streamer is refused before anything is
   // sent to it or opened: an announced format makes the streamer wait for
@@ -106,8 +106,10 @@ asio::AsioError Vantrel::start() noexcept {
   }
 
   StartingThread startingThread;
-  if (control::controlSocket().load() == platform::kInvalidSocket) {
-    if (const control::Outcome opened = control::openControlConnection(streamer); !opened.ok()) {
+  control::Connection& connection = *session.connection;
+  if (!connection.open()) {
+    if (const control::Outcome opened = control::openControlConnection(connection, streamer);
+        !opened.ok()) {
       return report(opened);
     }
   }
@@ -119,8 +121,8 @@ asio::AsioError Vantrel::start() noexcept {
 
   // From here on a failure closes the connection, which tells the streamer,
   // and releases the packet buffer, the data transport and the mutex.
-  UndoUnlessKept cleanup([this] {
-    control::closeControlConnection();
+  UndoUnlessKept cleanup([this, &connection] {
+    control::closeControlConnection(connection);
     releasePacketBuffer();
     platform::closeHandle(session.streamMutex);
     session.streamMutex = nullptr;
@@ -153,9 +155,9 @@ asio::AsioError Vantrel::start() noexcept {
   session.packetsSent = 0;
   session.ticksReceived = 0;
   session.ticksIgnored = 0;
-  if (const control::Outcome announced =
-          control::announceFormat({layout.announcedRate, layout.wireBits, layout.packetSizeNumber,
-                                   static_cast<int32_t>(layout.datagramSize)});
+  if (const control::Outcome announced = control::announceFormat(
+          connection, {layout.announcedRate, layout.wireBits, layout.packetSizeNumber,
+                       static_cast<int32_t>(layout.datagramSize)});
       !announced.ok()) {
     return report(announced);
   }

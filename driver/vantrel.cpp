@@ -6,6 +6,7 @@
 
 #include "com/class_id.h"
 #include "control/control_connection.h"
+#include "driver/process.h"
 #include "platform/desktop.h"
 #include "platform/log.h"
 #include "platform/memory.h"
@@ -13,20 +14,18 @@
 
 namespace tavro::driver {
 
-std::atomic<bool>& driverCreated() noexcept {
-  static std::atomic<bool> created{false};
-  return created;
+Vantrel::Vantrel(com::IUnknown* outer) noexcept : com::CUnknown("TAVRODriver", outer) {
+  session.connection = &process().connection;
+  session.slot = &process().stream;
 }
-
-Vantrel::Vantrel(com::IUnknown* outer) noexcept : com::CUnknown("TAVRODriver", outer) {}
 
 com::CUnknown* Vantrel::create(com::IUnknown* outer, com::HResult* /*result*/) noexcept {
   auto* object = new (std::nothrow) Vantrel(outer);
   if (object == nullptr) return nullptr;
   // A stream left running by an earlier driver object in this process is ended
   // here, since only one stream can run per process.
-  if (driverCreated().load(std::memory_order_acquire)) object->stop();
-  driverCreated().store(true, std::memory_order_release);
+  if (process().driverCreated.load(std::memory_order_acquire)) object->stop();
+  process().driverCreated.store(true, std::memory_order_release);
   // Each object holds one Winsock reference and its destructor returns it.
   platform::netStartup();
   return object;
@@ -84,8 +83,8 @@ void Vantrel::releaseStreamResources() noexcept {
   stop();
   hostCallbacks = nullptr;
   releaseOutputBuffers();
-  control::closeControlConnection();
-  stream::releaseDataTransport();
+  control::closeControlConnection(process().connection);
+  stream::releaseDataTransport(process().stream);
   releasePacketBuffer();
   // A start the host never followed up (no buffers yet) leaves the mutex
   // with no stream to end: it goes with the buffers, never with the object.

@@ -103,7 +103,4 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   void releasePacketBuffer() noexcept;
 };
 
-// Set by the first construction in this process and never cleared.
-std::atomic<bool>& driverCreated() noexcept;
-
 }  // namespace tavro::driver

@@ -22,7 +22,7 @@ asio::AsioBool Vantrel::init(void* /*systemHandle*/) noexcept {
   // What a host reads if init fails before naming a cause: a default, not
   // yet a failure, so it is kept out of the log.
   std::snprintf(errorText, sizeof errorText, "%s", control::errors::kOpenFailure);
-  if (report(control::connectStreamer(streamer)) == asio::kAseOk) {
+  if (report(control::connectStreamer(*session.connection, streamer)) == asio::kAseOk) {
     platform::log::line("init: connected to %s port %s", streamer.hostName.c_str(),
                         streamer.portText.c_str());
     initialised = true;

@@ -29,19 +29,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     ::close(ends[1]);
   });
-  control::controlSocket().store(static_cast<platform::Socket>(ends[0]));
-  const bool whole = control::receiveFrame();
+  // A connection of its own: the fuzzer is the only one using it.
+  static control::Connection connection;
+  connection.socket.store(static_cast<platform::Socket>(ends[0]));
+  const bool whole = control::receiveFrame(connection);
   // What the frame did not take is left for the writer to finish.
   uint8_t rest[4096];
   while (::read(ends[0], rest, sizeof rest) > 0) {
   }
   writer.join();
   if (whole != (size >= control::kFrameBytes)) __builtin_trap();
-  const control::FrameText text(control::frameBuffer());
+  const control::FrameText text(connection.frame);
   const auto view = text.view();
   if (view.size() > control::kFrameUnits) __builtin_trap();
   if (view.find(u'\0') != std::u16string_view::npos) __builtin_trap();
-  control::controlSocket().store(platform::kInvalidSocket);
+  connection.socket.store(platform::kInvalidSocket);
   ::close(ends[0]);
   return 0;
 }

@@ -22,9 +22,7 @@ constexpr int32_t kPrimeBytes = 32;
 constexpr int32_t kPlainStopBytes = 11;
 constexpr uint32_t kStopPauseMilliseconds = 100;
 
-DataTransportState& state() noexcept { return streamState().transport; }
-
-platform::Socket dataSocket() noexcept { return streamState().dataSocket.load(); }
+platform::Socket dataSocket(const StreamState& slot) noexcept { return slot.dataSocket.load(); }
 
 // Registered I/O is offered from Windows 8 (6.2) on; a report of 10.0 comes
 // only to manifested programs, and the driver keeps to plain UDP there.
@@ -34,14 +32,14 @@ bool versionAllowsRio() noexcept {
   return version.major == 6 && version.minor >= 2;
 }
 
-control::Outcome openPlain(const control::StreamerLink& link) noexcept {
-  DataTransportState& s = state();
+control::Outcome openPlain(StreamState& slot, const control::StreamerLink& link) noexcept {
+  DataTransportState& s = slot.transport;
   const platform::Socket socket = platform::openUdpSocket(false);
   if (socket == platform::kInvalidSocket) return control::failed(Notification::kConnectFailed);
-  streamState().dataSocket.store(socket);
+  slot.dataSocket.store(socket);
   const platform::Ipv4Endpoint local = ipv4Endpoint(link.localAddressText, "0");
   if (platform::bindTo(socket, local) != 0) {
-    closeDataTransport();
+    closeDataTransport(slot);
     return control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed);
   }
   s.hasBoundEndpoint = platform::boundEndpoint(socket, &s.boundEndpoint) == 0;
@@ -54,17 +52,17 @@ bool sendOnControlConnection(Session& session) noexcept {
   for (int32_t i = 0; i < session.sendsPerBuffer; ++i) {
     const char* piece = packet + static_cast<size_t>(i) * session.datagramSize;
     const int32_t length = static_cast<int32_t>(session.datagramSize);
-    if (platform::sendBytes(control::controlSocket().load(), piece, length) ==
+    if (platform::sendBytes(session.connection->socket.load(), piece, length) ==
         platform::kSocketError) {
-      control::closeControlConnection();
+      control::closeControlConnection(*session.connection);
       return false;
     }
   }
   return true;
 }
 
-int32_t receiveOnControlConnection(Session& /*session*/, void* buffer) noexcept {
-  const platform::Socket socket = control::controlSocket().load();
+int32_t receiveOnControlConnection(Session& session, void* buffer) noexcept {
+  const platform::Socket socket = session.connection->socket.load();
   if (socket == platform::kInvalidSocket) return platform::kSocketError;
   return platform::receiveBytes(socket, buffer, kTickReceiveBytes);
 }
@@ -73,7 +71,7 @@ int32_t receiveOnControlConnection(Session& /*session*/, void* buffer) noexcept 
 void nothingToSend(Session& /*session*/) noexcept {}
 
 void primePlain(Session& session) noexcept {
-  const platform::Socket socket = dataSocket();
+  const platform::Socket socket = dataSocket(*session.slot);
   if (socket == platform::kInvalidSocket || session.packetBuffer == nullptr) return;
   platform::sendDatagram(socket, session.packetBuffer, kPrimeBytes, session.destination);
 }
@@ -83,39 +81,40 @@ bool sendPlainDatagrams(Session& session) noexcept {
   for (int32_t i = 0; i < session.sendsPerBuffer; ++i) {
     const char* piece = packet + static_cast<size_t>(i) * session.datagramSize;
     const int32_t length = static_cast<int32_t>(session.datagramSize);
-    if (platform::sendDatagram(dataSocket(), piece, length, session.destination) ==
+    if (platform::sendDatagram(dataSocket(*session.slot), piece, length, session.destination) ==
         platform::kSocketError) {
-      control::closeControlConnection();
+      control::closeControlConnection(*session.connection);
       return false;
     }
   }
   return true;
 }
 
-int32_t receivePlainDatagram(Session& /*session*/, void* buffer) noexcept {
-  if (state().closing.load(std::memory_order_acquire)) return 0;
-  const platform::Socket socket = dataSocket();
+int32_t receivePlainDatagram(Session& session, void* buffer) noexcept {
+  if (session.slot->transport.closing.load(std::memory_order_acquire)) return 0;
+  const platform::Socket socket = dataSocket(*session.slot);
   if (socket == platform::kInvalidSocket) return platform::kSocketError;
   return platform::receiveDatagram(socket, buffer, kTickReceiveBytes);
 }
 
 void sendPlainStop(Session& session) noexcept {
   if (session.packetBuffer == nullptr) return;
-  platform::sendDatagram(dataSocket(), session.packetBuffer, kPlainStopBytes, session.destination);
+  platform::sendDatagram(dataSocket(*session.slot), session.packetBuffer, kPlainStopBytes,
+                         session.destination);
 }
 
 // A Registered I/O stream whose data socket a failed send has closed sends
 // the way plain UDP does, which fails and ends the stream.
 bool sendRegistered(Session& session) noexcept {
-  if (dataSocket() == platform::kInvalidSocket) return sendPlainDatagrams(session);
+  if (dataSocket(*session.slot) == platform::kInvalidSocket) return sendPlainDatagrams(session);
   return rio::sendPacket(session);
 }
 
-int32_t receiveRegistered(Session& /*session*/, void* /*buffer*/) noexcept {
-  return rio::waitForTick();
+int32_t receiveRegistered(Session& session, void* /*buffer*/) noexcept {
+  return rio::waitForTick(*session.slot);
 }
 
-void sendRegisteredStop(Session& /*session*/) noexcept { rio::sendStopSignal(); }
+void sendRegisteredStop(Session& session) noexcept { rio::sendStopSignal(*session.slot); }
 
 }  // namespace
 
@@ -131,8 +130,8 @@ control::Outcome openDataSocket(Session& session, const control::StreamerLink& l
                                 uint32_t registerBytes) noexcept {
   // A start that failed, or a stream never stopped, must not leave its
   // socket and queues behind to be overwritten here.
-  closeDataTransport();
-  DataTransportState& s = state();
+  closeDataTransport(*session.slot);
+  DataTransportState& s = session.slot->transport;
   s.closing.store(false);
   if (session.packetBuffer == nullptr || session.datagramSize == 0) {
     return control::failed(Notification::kConnectFailed);
@@ -153,7 +152,7 @@ control::Outcome openDataSocket(Session& session, const control::StreamerLink& l
     }
   }
   if (!registered) {
-    if (const control::Outcome opened = openPlain(link); !opened.ok()) return opened;
+    if (const control::Outcome opened = openPlain(*session.slot, link); !opened.ok()) return opened;
   }
   s.useRio.store(registered);
   session.transport = registered ? &kRioTransport : &kPlainUdpTransport;
@@ -162,12 +161,12 @@ control::Outcome openDataSocket(Session& session, const control::StreamerLink& l
 }
 
 bool buildDatagramSlots(Session& session) noexcept {
-  releaseDatagramSlots();
+  releaseDatagramSlots(*session.slot);
   const size_t count = session.datagramsPerBuffer;
   if (count == 0 || session.datagramSize == 0) return false;
   std::unique_ptr<platform::RioBuf[]> slots(new (std::nothrow) platform::RioBuf[count]);
   if (!slots) return false;
-  DataTransportState& s = state();
+  DataTransportState& s = session.slot->transport;
   for (size_t i = 0; i < count; ++i) {
     slots[i] = {s.packetBufferId, static_cast<uint32_t>(i) * session.datagramSize,
                 session.datagramSize};
@@ -177,8 +176,8 @@ bool buildDatagramSlots(Session& session) noexcept {
   return true;
 }
 
-void releaseDatagramSlots() noexcept {
-  DataTransportState& s = state();
+void releaseDatagramSlots(StreamState& slot) noexcept {
+  DataTransportState& s = slot.transport;
   s.datagramSlots.reset();
   s.datagramSlotCount = 0;
 }
@@ -191,12 +190,12 @@ int32_t receiveTick(Session& session, void* buffer) noexcept {
   return session.transport->receiveTick(session, buffer);
 }
 
-void wakeTickReceive() noexcept {
-  DataTransportState& s = state();
+void wakeTickReceive(StreamState& slot) noexcept {
+  DataTransportState& s = slot.transport;
   s.closing.store(true, std::memory_order_release);
   const platform::KernelHandle event = s.rioEvent.load(std::memory_order_acquire);
   if (event != nullptr) platform::setEvent(event);
-  const platform::Socket socket = dataSocket();
+  const platform::Socket socket = dataSocket(slot);
   if (!s.useRio.load() && s.hasBoundEndpoint && socket != platform::kInvalidSocket) {
     // An empty datagram is a receive of 0 bytes: the end of the stream.
     const char none = 0;
@@ -205,7 +204,7 @@ void wakeTickReceive() noexcept {
 }
 
 void sendStopSignal(Session& session) noexcept {
-  if (dataSocket() == platform::kInvalidSocket) return;
+  if (dataSocket(*session.slot) == platform::kInvalidSocket) return;
   session.transport->sendStopSignal(session);
   platform::sleepMilliseconds(kStopPauseMilliseconds);
 }
@@ -214,16 +213,16 @@ void sendStopSignalIfOpen(Session& session) noexcept {
   if (session.transport->overDatagrams) sendStopSignal(session);
 }
 
-void closeDataTransport() noexcept {
+void closeDataTransport(StreamState& slot) noexcept {
   // The socket first: it ends the request queue and whatever it still had
   // posted, before the queues and the registration go.
-  const platform::Socket taken = streamState().dataSocket.exchange(platform::kInvalidSocket);
+  const platform::Socket taken = slot.dataSocket.exchange(platform::kInvalidSocket);
   if (taken != platform::kInvalidSocket) {
     platform::shutdownBoth(taken);
     platform::closeSocket(taken);
   }
-  rio::release();
-  DataTransportState& s = state();
+  rio::release(slot);
+  DataTransportState& s = slot.transport;
   s.useRio.store(false);
   s.hasBoundEndpoint = false;
 }

@@ -9,6 +9,8 @@
 
 namespace tavro::stream {
 
+struct StreamState;
+
 // Bytes of the two tick slots that follow the packet in the packet buffer.
 inline constexpr uint32_t kTickSlotBytes = 32;
 inline constexpr uint32_t kTickSlotsBytes = 2 * kTickSlotBytes;
@@ -28,7 +30,7 @@ control::Outcome openDataSocket(Session& session, const control::StreamerLink& l
 // buffer per datagram (datagramsPerBuffer of datagramSize bytes). False when
 // there is no memory for them. Replaces the slices of an earlier start.
 bool buildDatagramSlots(Session& session) noexcept;
-void releaseDatagramSlots() noexcept;
+void releaseDatagramSlots(StreamState& slot) noexcept;
 
 // Right before the streaming thread starts: the priming datagram in UDP
 // mode, nothing over TCP.
@@ -50,7 +52,7 @@ int32_t receiveTick(Session& session, void* buffer) noexcept;
 // anything the streaming thread may still use. With Registered I/O it sets
 // the receive event; in plain UDP mode it sends the data socket an empty
 // datagram; in TCP mode the receive ends when the control connection closes.
-void wakeTickReceive() noexcept;
+void wakeTickReceive(StreamState& slot) noexcept;
 
 // UDP mode, data socket open: the short datagram that tells the streamer the
 // stream is over, then a 100 ms pause. With Registered I/O it first takes
@@ -65,6 +67,6 @@ void sendStopSignalIfOpen(Session& session) noexcept;
 // it). Also what a start that fails after openDataSocket calls. Only once
 // the streaming thread has ended: stop wakes it (wakeTickReceive) and joins
 // it first. The datagram slots stay; releaseDataTransport frees them too.
-void closeDataTransport() noexcept;
+void closeDataTransport(StreamState& slot) noexcept;
 
 }  // namespace tavro::stream

@@ -9,7 +9,8 @@ namespace tavro::stream {
 void checkDrivePresence(Session& session) noexcept {
   if (session.config.driveMode == 0 || session.drivePath.empty()) return;
   // The streamer plays from that drive: without it the stream cannot go on.
-  if (!platform::pathExists(session.drivePath.c_str())) control::closeControlConnection();
+  if (!platform::pathExists(session.drivePath.c_str()))
+    control::closeControlConnection(*session.connection);
 }
 
 }  // namespace tavro::stream

@@ -14,9 +14,7 @@ const PacketSteps kPacketSteps{&sendPacket, &checkDrivePresence};
 
 bool packCurrentHalf(Session& session) noexcept {
   if (!session.streaming.load(std::memory_order_acquire)) return false;
-  if (control::controlSocket().load(std::memory_order_acquire) == platform::kInvalidSocket) {
-    return false;
-  }
+  if (!session.connection->open()) return false;
   const stream::StreamConfig& config = session.config;
   const int32_t frames = config.framesPerHalf;
   // Start refuses buffers that do not match the stream; this keeps a
@@ -41,7 +39,7 @@ void sendPacked(Session& session, const PacketSteps& steps) noexcept {
   // Raised before the test of the flag stop() clears from the host's thread:
   // either this thread sees the stop and sends nothing, or the stop sees the
   // send under way and lets it finish.
-  std::atomic<bool>& sending = streamState().sending;
+  std::atomic<bool>& sending = session.slot->sending;
   sending.store(true);
   if (session.streaming.load()) {
     const bool sent = steps.send(session);

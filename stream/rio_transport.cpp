@@ -23,18 +23,16 @@ constexpr uint32_t kReceiveQueueSize = 2;
 constexpr int kPatientPolls = 1000;
 constexpr int kStopPolls = 100;
 
-DataTransportState& state() noexcept { return streamState().transport; }
-
-OpenResult fail(control::Outcome& failure, control::Outcome outcome) noexcept {
+OpenResult fail(StreamState& slot, control::Outcome& failure, control::Outcome outcome) noexcept {
   failure = outcome;
-  closeDataTransport();
+  closeDataTransport(slot);
   return OpenResult::kFailed;
 }
 
 enum class PacketResult { kSent, kFailed, kStopping };
 
 PacketResult postPacket(Session& session) noexcept {
-  DataTransportState& s = state();
+  DataTransportState& s = session.slot->transport;
   RioBuf* slots = s.datagramSlots.get();
   const size_t count = session.datagramsPerBuffer;
   if (slots == nullptr || count == 0 || count > s.datagramSlotCount) return PacketResult::kFailed;
@@ -79,21 +77,21 @@ PacketResult postPacket(Session& session) noexcept {
 
 OpenResult open(Session& session, const control::StreamerLink& link, uint32_t registerBytes,
                 control::Outcome& failure) noexcept {
-  DataTransportState& s = state();
+  DataTransportState& s = session.slot->transport;
   const platform::Socket socket = platform::openUdpSocket(true);
   if (socket == platform::kInvalidSocket) {
     failure = control::failed(Notification::kConnectFailed);
     return OpenResult::kFailed;
   }
-  streamState().dataSocket.store(socket);
+  session.slot->dataSocket.store(socket);
 
   if (!platform::rioLoadTable(socket, &s.rioTable)) {
-    closeDataTransport();
+    closeDataTransport(*session.slot);
     return OpenResult::kUnavailable;
   }
   s.packetBufferId = platform::rioRegisterBuffer(s.rioTable, session.packetBuffer, registerBytes);
   if (s.packetBufferId == platform::kRioInvalidBufferId) {
-    closeDataTransport();
+    closeDataTransport(*session.slot);
     return OpenResult::kUnavailable;
   }
 
@@ -107,7 +105,7 @@ OpenResult open(Session& session, const control::StreamerLink& link, uint32_t re
   }
   if (s.sendCompletionQueue == platform::kRioInvalidCq ||
       s.receiveCompletionQueue == platform::kRioInvalidCq) {
-    return fail(failure,
+    return fail(*session.slot, failure,
                 control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed));
   }
   platform::rioNotify(s.rioTable, s.receiveCompletionQueue);
@@ -116,16 +114,17 @@ OpenResult open(Session& session, const control::StreamerLink& link, uint32_t re
       platform::rioCreateRequestQueue(s.rioTable, socket, kReceiveQueueSize, session.rioSlots,
                                       s.receiveCompletionQueue, s.sendCompletionQueue, nullptr);
   if (s.requestQueue == platform::kRioInvalidRq) {
-    return fail(failure, control::failed(control::errors::kCannotConnectData,
-                                         Notification::kRequestQueueFailed));
+    return fail(
+        *session.slot, failure,
+        control::failed(control::errors::kCannotConnectData, Notification::kRequestQueueFailed));
   }
 
   platform::Ipv4Endpoint streamer{};
   if (platform::lookupNumericUdp(link.hostName.c_str(), link.portText.c_str(), &streamer) != 0) {
-    return fail(failure, control::failed(control::errors::kCannotCreateSocket));
+    return fail(*session.slot, failure, control::failed(control::errors::kCannotCreateSocket));
   }
   if (platform::connectTo(socket, streamer) != 0) {
-    return fail(failure,
+    return fail(*session.slot, failure,
                 control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed));
   }
   s.sender.store(RioSender::kIdle);
@@ -133,7 +132,7 @@ OpenResult open(Session& session, const control::StreamerLink& link, uint32_t re
 }
 
 void prime(Session& session) noexcept {
-  DataTransportState& s = state();
+  DataTransportState& s = session.slot->transport;
   RioBuf* slots = s.datagramSlots.get();
   if (slots != nullptr && s.datagramSlotCount > 0) {
     platform::rioSend(s.rioTable, s.requestQueue, &slots[0], platform::kRioMsgDontNotify,
@@ -155,7 +154,7 @@ void prime(Session& session) noexcept {
 }
 
 bool sendPacket(Session& session) noexcept {
-  DataTransportState& s = state();
+  DataTransportState& s = session.slot->transport;
   RioSender idle = RioSender::kIdle;
   // Stop holds the send side, or an earlier packet failed: nothing goes out.
   if (!s.sender.compare_exchange_strong(idle, RioSender::kStreaming)) return false;
@@ -173,12 +172,12 @@ bool sendPacket(Session& session) noexcept {
   // here could pull it from under stop's last datagram. Closing the send side
   // ends the stream just as well, through the next tick wait.
   s.sender.store(RioSender::kClosed);
-  control::closeControlConnection();
+  control::closeControlConnection(*session.connection);
   return false;
 }
 
-int32_t waitForTick() noexcept {
-  DataTransportState& s = state();
+int32_t waitForTick(StreamState& slot) noexcept {
+  DataTransportState& s = slot.transport;
   if (s.closing.load(std::memory_order_acquire) ||
       s.sender.load(std::memory_order_acquire) == RioSender::kClosed) {
     return 0;
@@ -194,15 +193,16 @@ int32_t waitForTick() noexcept {
   // A broken queue has filled in nothing: its last result is no tick.
   if (taken == 0 || taken == platform::kRioCorruptCq) return 0;
   platform::rioNotify(s.rioTable, s.receiveCompletionQueue);
-  auto* slot = reinterpret_cast<RioBuf*>(static_cast<uintptr_t>(s.receiveResult.requestContext));
-  if (slot == &s.tickSlots[0] || slot == &s.tickSlots[1]) {
-    platform::rioReceive(s.rioTable, s.requestQueue, slot, 0, slot);
+  auto* tickSlot =
+      reinterpret_cast<RioBuf*>(static_cast<uintptr_t>(s.receiveResult.requestContext));
+  if (tickSlot == &s.tickSlots[0] || tickSlot == &s.tickSlots[1]) {
+    platform::rioReceive(s.rioTable, s.requestQueue, tickSlot, 0, tickSlot);
   }
   return static_cast<int32_t>(s.receiveResult.bytesTransferred);
 }
 
-void sendStopSignal() noexcept {
-  DataTransportState& s = state();
+void sendStopSignal(StreamState& slot) noexcept {
+  DataTransportState& s = slot.transport;
   s.closing.store(true, std::memory_order_release);
   // Wait for a packet under way to be posted, or given up.
   for (;;) {
@@ -225,8 +225,8 @@ void sendStopSignal() noexcept {
   }
 }
 
-void release() noexcept {
-  DataTransportState& s = state();
+void release(StreamState& slot) noexcept {
+  DataTransportState& s = slot.transport;
   s.sender.store(RioSender::kClosed);
   if (s.sendCompletionQueue != platform::kRioInvalidCq) {
     platform::rioCloseCompletionQueue(s.rioTable, s.sendCompletionQueue);

@@ -20,10 +20,10 @@ OpenResult open(Session& session, const control::StreamerLink& link, uint32_t re
 
 void prime(Session& session) noexcept;
 bool sendPacket(Session& session) noexcept;
-int32_t waitForTick() noexcept;
-void sendStopSignal() noexcept;
+int32_t waitForTick(StreamState& slot) noexcept;
+void sendStopSignal(StreamState& slot) noexcept;
 
 // Queues, event and registration; the socket is the caller's.
-void release() noexcept;
+void release(StreamState& slot) noexcept;
 
 }  // namespace tavro::stream::rio

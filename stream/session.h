@@ -9,6 +9,7 @@
 #include <string>
 
 #include "asio/asio.h"
+#include "control/control_connection.h"
 #include "platform/net.h"
 #include "platform/sync.h"
 #include "stream/stream_layout.h"
@@ -16,6 +17,7 @@
 namespace tavro::stream {
 
 struct Session;
+struct StreamState;
 
 // How packets go to the streamer and its ticks come back: on the control
 // connection (TCP), as plain UDP datagrams, or through Registered I/O.
@@ -35,6 +37,11 @@ extern const Transport kPlainUdpTransport;
 extern const Transport kRioTransport;
 
 struct Session {
+  // What the process holds once, handed over by the driver object's owner:
+  // the control connection, and the one stream slot with the data transport.
+  control::Connection* connection = nullptr;
+  StreamState* slot = nullptr;
+
   StreamConfig config;
   const Transport* transport = &kTcpTransport;
 

@@ -4,14 +4,9 @@
 
 namespace tavro::stream {
 
-StreamState& streamState() noexcept {
-  static StreamState state;
-  return state;
-}
-
-void releaseDataTransport() noexcept {
-  closeDataTransport();
-  releaseDatagramSlots();
+void releaseDataTransport(StreamState& slot) noexcept {
+  closeDataTransport(slot);
+  releaseDatagramSlots(slot);
 }
 
 }  // namespace tavro::stream

@@ -1,8 +1,9 @@
 #pragma once
-// Process-wide stream state: one stream at a time per process, whichever
-// driver object started it.
+// The one stream slot of a process: one stream at a time, whichever driver
+// object started it. The driver's process owner holds it; sessions point to it.
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/net.h"
 #include "platform/thread.h"
@@ -29,9 +30,9 @@ struct StreamState {
   uintptr_t hostAffinity = 0;
   uint32_t priorityClass = platform::kNormalPriorityClass;
   DataTransportState transport;
+  // Two host threads stopping at once: one joins the thread, the other waits.
+  std::mutex joining;
 };
-
-StreamState& streamState() noexcept;
 
 // Runs at most once per stream, whichever thread gets there first: closes
 // the control connection, and on a host's thread first wakes the streaming
@@ -43,10 +44,10 @@ bool endStream(Session& session, bool sendStopSignalFirst = false) noexcept;
 // On a host's thread: waits for a streaming thread that has ended or is
 // ending, and puts back the host thread's affinity. Never waits for the
 // calling thread itself (a host may stop from inside its buffer switch).
-void joinStreamThread() noexcept;
+void joinStreamThread(StreamState& slot) noexcept;
 
 // Closes the data socket if open and frees everything the data transport
 // holds, the datagram slots included. Only once no streaming thread runs.
-void releaseDataTransport() noexcept;
+void releaseDataTransport(StreamState& slot) noexcept;
 
 }  // namespace tavro::stream

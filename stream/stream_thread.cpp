@@ -33,17 +33,17 @@ int32_t ticksIn(const Session& session, int32_t received) noexcept {
   return received % 2 == 0 ? received / 2 : 0;
 }
 
-uint32_t runStream(void* /*argument*/) {
+uint32_t runStream(void* argument) {
   isStreamThread = true;
-  StreamState& state = streamState();
-  Session& session = *state.running.load(std::memory_order_acquire);
+  Session& session = *static_cast<Session*>(argument);
+  StreamState& state = *session.slot;
   // The streamer gets the first half before it asks for anything.
   processTick(session);
   alignas(8) unsigned char buffer[kTickReceiveBytes];
   while (!state.streamStopped.load(std::memory_order_acquire)) {
     const int32_t received = receiveTick(session, buffer);
     if (received <= 0) {
-      control::closeControlConnection();
+      control::closeControlConnection(*session.connection);
       break;
     }
     // Counters only: the log reads them at stop, never per tick.
@@ -80,7 +80,7 @@ bool processTick(Session& session) noexcept {
 
 bool startStreamThread(Session& session, platform::ThreadHandle hostThread,
                        uintptr_t hostAffinity) noexcept {
-  StreamState& state = streamState();
+  StreamState& state = *session.slot;
   state.running.store(&session, std::memory_order_release);
   state.priorityClass = platform::processPriorityClass();
   state.hostThread = hostThread;
@@ -91,7 +91,7 @@ bool startStreamThread(Session& session, platform::ThreadHandle hostThread,
 
   // Set before the thread exists, so that its first tick always counts.
   session.streaming.store(true, std::memory_order_release);
-  const platform::ThreadHandle thread = platform::startThread(runStream, nullptr);
+  const platform::ThreadHandle thread = platform::startThread(runStream, &session);
   if (thread == nullptr) {
     session.streaming.store(false, std::memory_order_release);
     state.streamStopped.store(true, std::memory_order_release);
@@ -120,8 +120,8 @@ void settleDriveMode(const Session& session) noexcept {
 // A packet cut short on a TCP connection leaves the streamer a broken
 // stream; one that takes longer than this is stuck behind a streamer that
 // no longer reads, and shutting the connection down is what frees it.
-void letSendUnderWayFinish() noexcept {
-  const std::atomic<bool>& sending = streamState().sending;
+void letSendUnderWayFinish(const StreamState& slot) noexcept {
+  const std::atomic<bool>& sending = slot.sending;
   const uint64_t until = platform::monotonicNanoseconds() + kSendUnderWayNanoseconds;
   // Counted as well, for a clock that cannot be read.
   for (uint32_t naps = 0; sending.load() && naps < kSendUnderWayNaps; ++naps) {
@@ -133,7 +133,7 @@ void letSendUnderWayFinish() noexcept {
 }  // namespace
 
 bool endStream(Session& caller, bool sendStopSignalFirst) noexcept {
-  StreamState& state = streamState();
+  StreamState& state = *caller.slot;
   // An exchange, not a test and a set: the host's stop and a dying streaming
   // thread may get here at the same moment.
   if (state.streamStopped.exchange(true, std::memory_order_acq_rel)) return false;
@@ -149,8 +149,8 @@ bool endStream(Session& caller, bool sendStopSignalFirst) noexcept {
   session.streamMutex = nullptr;
   platform::setProcessPriorityClass(state.priorityClass);
   if (isStreamThread) {
-    if (control::controlSocket().load() != platform::kInvalidSocket) settleDriveMode(session);
-    control::closeControlConnection();
+    if (session.connection->open()) settleDriveMode(session);
+    control::closeControlConnection(*session.connection);
     return true;
   }
 
@@ -159,20 +159,20 @@ bool endStream(Session& caller, bool sendStopSignalFirst) noexcept {
   // receive is on the data socket, so the stop datagram can go before the
   // control connection closes, as the streamer expects.
   if (session.transport->overDatagrams) {
-    wakeTickReceive();
-    joinStreamThread();
+    wakeTickReceive(state);
+    joinStreamThread(state);
     if (sendStopSignalFirst) sendStopSignalIfOpen(session);
   }
   // Taken out of the shared handle first, so that the streaming thread never
   // closes it too; shut down, which ends a receive on it; closed only once
   // the thread is gone, so that it never uses a number since reused.
-  const platform::Socket taken = control::controlSocket().exchange(platform::kInvalidSocket);
+  const platform::Socket taken = session.connection->socket.exchange(platform::kInvalidSocket);
   if (taken != platform::kInvalidSocket) {
     settleDriveMode(session);
-    letSendUnderWayFinish();
+    letSendUnderWayFinish(state);
     platform::shutdownBoth(taken);
   }
-  wakeTickReceive();
+  wakeTickReceive(state);
   // Where a shut-down socket does not end a blocked receive and the
   // streamer does not answer with a close, cancelling the receive does; the
   // socket itself stays open until the thread is gone.
@@ -180,19 +180,17 @@ bool endStream(Session& caller, bool sendStopSignalFirst) noexcept {
       !platform::waitForThread(state.streamThread, kWakeByShutdownMilliseconds)) {
     platform::cancelBlockedReceive(taken);
   }
-  joinStreamThread();
+  joinStreamThread(state);
   if (taken != platform::kInvalidSocket) platform::closeSocket(taken);
   return true;
 }
 
-void joinStreamThread() noexcept {
+void joinStreamThread(StreamState& state) noexcept {
   if (isStreamThread) return;
-  StreamState& state = streamState();
   // Two host threads stopping at once both come here: one joins and closes
   // the handles, the other waits for that and then finds nothing to do, so
   // that neither returns while the thread still runs nor closes a handle twice.
-  static std::mutex joining;
-  const std::lock_guard<std::mutex> hold(joining);
+  const std::lock_guard<std::mutex> hold(state.joining);
   if (state.streamThread != nullptr) {
     // What the thread uses is closed right after this: a wait that failed
     // once is tried again rather than closing it under a running thread.

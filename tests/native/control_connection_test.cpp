@@ -5,8 +5,9 @@
 #include <optional>
 #include <vector>
 
-#include "control_fixture.h"
 #include "control/error_texts.h"
+#include "control_fixture.h"
+#include "driver/process.h"
 #include "platform/fault.h"
 
 namespace tavro::testing {
@@ -243,7 +244,8 @@ TEST_F(ControlTest, InitReadsTheStreamersSettingsAndKeepsTheConnectionOpen) {
   EXPECT_EQ(d.streamer.settings.sampleShift, 4u);
   EXPECT_EQ(d.streamer.settings.driveMode, 1u);
   EXPECT_EQ(d.streamer.settings.invertPolarity, 0u);
-  EXPECT_THAT(d.streamer.settings.interfaces, ElementsAre(u"sSpeakers", u"ASIO: Studio", u"Headphones"));
+  EXPECT_THAT(d.streamer.settings.interfaces,
+              ElementsAre(u"sSpeakers", u"ASIO: Studio", u"Headphones"));
   EXPECT_THAT(spy.codes(), IsEmpty());
   EXPECT_THAT(peer->received(), ElementsAre("TAVROHello", "sget*", "sgetAudioInterfaces"));
 }
@@ -305,15 +307,15 @@ TEST_F(ControlTest, ReconnectingGreetsAgainWithoutAskingForSettings) {
   setSetting(control::kHostValue, address);
   startPeer();
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-  control::closeControlConnection();
+  control::closeControlConnection(driver::process().connection);
   ASSERT_TRUE(peer->waitForEnded(1, std::chrono::seconds(5)));
 
   control::StreamerLink link;
   link.hostName = address;
   link.portText = control::kStreamerPort;
-  EXPECT_TRUE(control::openControlConnection(link).ok());
+  EXPECT_TRUE(control::openControlConnection(driver::process().connection, link).ok());
   EXPECT_TRUE(controlOpen());
-  control::closeControlConnection();
+  control::closeControlConnection(driver::process().connection);
   ASSERT_TRUE(peer->waitForEnded(2, std::chrono::seconds(5)));
   EXPECT_THAT(peer->received(),
               ElementsAre("TAVROHello", "sget*", "sgetAudioInterfaces", "TAVROHello"));
@@ -341,7 +343,7 @@ TEST_P(OpenControlConnectionTest, ReportsNotPresentAndClosesOnEveryFailure) {
   link.portText = control::kStreamerPort;
   std::optional<platform::ScopedFault> fault;
   if (c.fault) fault.emplace(*c.fault);
-  EXPECT_EQ(control::openControlConnection(link).result, c.result);
+  EXPECT_EQ(control::openControlConnection(driver::process().connection, link).result, c.result);
   EXPECT_EQ(controlOpen(), c.open);
 }
 

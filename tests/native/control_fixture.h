@@ -9,6 +9,7 @@
 
 #include "control/control_connection.h"
 #include "control/streamer_host.h"
+#include "driver/process.h"
 #include "platform/registry.h"
 #include "sink/sink_peer.h"
 #include "support/loopback_address.h"
@@ -50,7 +51,9 @@ class ControlTest : public OpenDriverTest {
     driver->getErrorMessage(text);
     return text;
   }
-  static bool controlOpen() { return control::controlSocket().load() != platform::kInvalidSocket; }
+  static bool controlOpen() {
+    return driver::process().connection.socket.load() != platform::kInvalidSocket;
+  }
 
   const std::string address = uniqueLoopbackAddress();
   NotificationSpy spy;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include "control_fixture.h"
+#include "driver/process.h"
 
 namespace tavro::testing {
 namespace {
@@ -37,7 +38,7 @@ TEST_P(SinglePcTest, ChoosesTheLocalStreamerOnlyWhenTheSettingReadsAsOne) {
   EXPECT_EQ(object().streamer.hostName, c.expectSinglePc ? "127.0.0.1" : address);
   EXPECT_EQ(localPeer.accepted(), c.expectSinglePc ? 1 : 0);
   EXPECT_EQ(peer->accepted(), c.expectSinglePc ? 0 : 1);
-  control::closeControlConnection();
+  control::closeControlConnection(driver::process().connection);
   localPeer.stop();
 }
 
@@ -80,7 +81,7 @@ TEST_F(ControlTest, AnEmptyHostBecomesThisPcsOwnAddressAndIsStored) {
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
   EXPECT_EQ(object().streamer.hostName, own);
   EXPECT_EQ(setting(control::kHostValue), std::string(own));
-  control::closeControlConnection();
+  control::closeControlConnection(driver::process().connection);
 
   // The stored address is used from then on, without looking it up again.
   driver::Vantrel* second = static_cast<driver::Vantrel*>(createDriver());

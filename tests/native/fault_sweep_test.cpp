@@ -21,6 +21,7 @@
 
 #include "control/control_connection.h"
 #include "control/streamer_host.h"
+#include "driver/process.h"
 #include "platform/fault.h"
 #include "platform/open_counts.h"
 #include "platform/registry.h"
@@ -138,15 +139,16 @@ class FaultSweepTest : public DriverTest, public ::testing::WithParamInterface<W
           std::this_thread::sleep_for(milliseconds(1));
         }
         if (driver->stop() != asio::kAseOk) fail("stop failed");
-        if (stream::streamState().streamThread != nullptr) fail("streaming thread outlived stop");
+        if (driver::process().stream.streamThread != nullptr)
+          fail("streaming thread outlived stop");
         driver->disposeBuffers();
       }
     }
     if (driver->Release() != 0) fail("Release left references");
-    if (control::controlSocket().load() != platform::kInvalidSocket) {
+    if (driver::process().connection.socket.load() != platform::kInvalidSocket) {
       fail("control connection left open");
     }
-    if (stream::streamState().dataSocket.load() != platform::kInvalidSocket) {
+    if (driver::process().stream.dataSocket.load() != platform::kInvalidSocket) {
       fail("data socket left open");
     }
     return failure;

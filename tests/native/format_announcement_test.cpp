@@ -8,8 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "control_fixture.h"
 #include "control/error_texts.h"
+#include "control_fixture.h"
+#include "driver/process.h"
 #include "platform/fault.h"
 
 namespace tavro::testing {
@@ -64,7 +65,7 @@ TEST_P(AnnouncementOutcomeTest, FailsClosedWithTheRightTextAndNotification) {
   if (HasFatalFailure()) return;
   std::optional<platform::ScopedFault> fault;
   if (c.fault) fault.emplace(*c.fault);
-  const control::Outcome outcome = control::announceFormat(kCdFormat);
+  const control::Outcome outcome = control::announceFormat(driver::process().connection, kCdFormat);
   fault.reset();
   EXPECT_EQ(outcome.result, asio::kAseNotPresent);
   EXPECT_STREQ(outcome.text, c.errorText);
@@ -124,12 +125,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AnnouncementTest, AnAcceptedFormatLeavesTheConnectionOpenForTheStream) {
   connect(0);
   ASSERT_FALSE(HasFatalFailure());
-  const control::Outcome outcome = control::announceFormat(kCdFormat);
+  const control::Outcome outcome = control::announceFormat(driver::process().connection, kCdFormat);
   EXPECT_TRUE(outcome.ok());
   EXPECT_EQ(outcome.text, nullptr);
   EXPECT_TRUE(codesOf(outcome).empty());
   EXPECT_TRUE(controlOpen());
-  control::closeControlConnection();
+  control::closeControlConnection(driver::process().connection);
   ASSERT_TRUE(peer->waitForEnded(1, std::chrono::seconds(5)));
   EXPECT_EQ(peer->received().back(),
             "+ SampleRate 44100 Bits 16 PacketSize 1024 DatagramSize 4096");
@@ -138,8 +139,8 @@ TEST_F(AnnouncementTest, AnAcceptedFormatLeavesTheConnectionOpenForTheStream) {
 TEST_F(AnnouncementTest, AnnouncingOnAClosedConnectionFailsAsAnUnsentFrame) {
   connect(0);
   ASSERT_FALSE(HasFatalFailure());
-  control::closeControlConnection();
-  const control::Outcome outcome = control::announceFormat(kCdFormat);
+  control::closeControlConnection(driver::process().connection);
+  const control::Outcome outcome = control::announceFormat(driver::process().connection, kCdFormat);
   EXPECT_EQ(outcome.result, asio::kAseNotPresent);
   EXPECT_STREQ(outcome.text, errors::kCannotSendToStreamer);
   EXPECT_TRUE(codesOf(outcome).empty());

@@ -11,6 +11,7 @@
 
 #include "control/error_texts.h"
 #include "control/wire_frame.h"
+#include "driver/process.h"
 #include "stream_fixture.h"
 
 namespace tavro::testing {
@@ -125,10 +126,10 @@ class HostileStreamerTest : public StreamTest, public ::testing::WithParamInterf
  protected:
   void SetUp() override {
     StreamTest::SetUp();
-    control::setReplyTimeLimit(kTestReplyLimitMs);
+    driver::process().connection.replyLimitMs.store(kTestReplyLimitMs);
   }
   void TearDown() override {
-    control::setReplyTimeLimit(control::kReplyTimeLimitMs);
+    driver::process().connection.replyLimitMs.store(control::kReplyTimeLimitMs);
     StreamTest::TearDown();
   }
 

@@ -14,6 +14,7 @@
 #include <random>
 #include <thread>
 
+#include "driver/process.h"
 #include "platform/open_counts.h"
 #include "stream_fixture.h"
 
@@ -94,7 +95,7 @@ TEST_P(SoakTest, StartStopCyclesWithAMisbehavingStreamerAndRacingHost) {
       case Race::kCount:
         break;
     }
-    EXPECT_EQ(stream::streamState().streamThread, nullptr);
+    EXPECT_EQ(driver::process().stream.streamThread, nullptr);
     driver->disposeBuffers();
     peer->stop();
     peer.reset();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "control_fixture.h"
+#include "driver/process.h"
 #include "platform/fault.h"
 #include "platform/version_fault.h"
 #include "play/audio_source.h"
@@ -89,9 +90,9 @@ class StreamTest : public ControlTest {
 
   // Nothing of a stream outlives it: thread, sockets, events, pages.
   void expectNothingLeftOpen() {
-    EXPECT_EQ(stream::streamState().streamThread, nullptr);
-    EXPECT_TRUE(stream::streamState().streamStopped.load());
-    EXPECT_EQ(stream::streamState().dataSocket.load(), platform::kInvalidSocket);
+    EXPECT_EQ(driver::process().stream.streamThread, nullptr);
+    EXPECT_TRUE(driver::process().stream.streamStopped.load());
+    EXPECT_EQ(driver::process().stream.dataSocket.load(), platform::kInvalidSocket);
     EXPECT_EQ(platform::callCount(platform::Call::VirtualAlloc) - failedAllocations,
               platform::callCount(platform::Call::VirtualFree));
   }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/process.h"
 #include "stream_fixture.h"
 
 namespace tavro::testing {
@@ -225,8 +226,8 @@ TEST_P(StartRefusalTest, SendsNothingToTheStreamerAndOpensNothing) {
   EXPECT_EQ(errorText(), c.text != nullptr ? c.text : textBefore);
   EXPECT_TRUE(controlOpen());
   EXPECT_EQ(peer->received().size(), framesBefore) << "the streamer heard of a stream";
-  EXPECT_EQ(stream::streamState().dataSocket.load(), platform::kInvalidSocket);
-  EXPECT_EQ(stream::streamState().streamThread, nullptr);
+  EXPECT_EQ(driver::process().stream.dataSocket.load(), platform::kInvalidSocket);
+  EXPECT_EQ(driver::process().stream.streamThread, nullptr);
   EXPECT_EQ(platform::callCount(platform::Call::VirtualAlloc), allocationsBefore);
   EXPECT_EQ(platform::processPriorityClass(), platform::kNormalPriorityClass);
   EXPECT_EQ(driver->stop(), asio::kAseOk);
@@ -270,8 +271,8 @@ TEST_F(HostOrderTest, ASecondDriverObjectEndsTheRunningStream) {
 
   asio::IAsio* second = createDriver();
   ASSERT_NE(second, nullptr);
-  EXPECT_TRUE(stream::streamState().streamStopped.load());
-  EXPECT_EQ(stream::streamState().streamThread, nullptr);
+  EXPECT_TRUE(driver::process().stream.streamStopped.load());
+  EXPECT_EQ(driver::process().stream.streamThread, nullptr);
   EXPECT_EQ(report(1).end, sink::StreamEnd::kDriver);
   EXPECT_EQ(second->Release(), 0u);
   EXPECT_EQ(driver->stop(), asio::kAseOk);
@@ -363,7 +364,7 @@ TEST_F(HostOrderTest, StopAndTheStreamsOwnEndMeetingAtTheClaimWindTheStreamUpOnc
   stream::setEndFlagSeam(nullptr);
 
   EXPECT_EQ(platform::callCount(platform::Call::SetPriorityClass) - priorityChangesBefore, 1u);
-  EXPECT_EQ(stream::streamState().streamThread, nullptr);
+  EXPECT_EQ(driver::process().stream.streamThread, nullptr);
 }
 
 // stop racing the streaming thread's own end, many times over.
@@ -377,7 +378,7 @@ TEST_F(HostOrderTest, StopRacingAStreamThatEndsByItselfNeverHangsOrLeaks) {
     // Around the moment the sink closes after its two ticks (1 ms each at 48 frames).
     std::this_thread::sleep_for(std::chrono::microseconds(500 * (round % 8)));
     EXPECT_EQ(driver->stop(), asio::kAseOk);
-    EXPECT_EQ(stream::streamState().streamThread, nullptr);
+    EXPECT_EQ(driver::process().stream.streamThread, nullptr);
     ASSERT_EQ(driver->disposeBuffers(), asio::kAseOk);
   }
 }
@@ -445,7 +446,8 @@ TEST_P(StartFailureTest, LeavesWhatTheStepSaysAndNoStream) {
   initAgainst(options);
   createSilentBuffers();
   // The reopening case begins with the connection already gone.
-  if (c.call == platform::Call::connect) control::closeControlConnection();
+  if (c.call == platform::Call::connect)
+    control::closeControlConnection(driver::process().connection);
   const std::string textBefore = errorText();
   std::optional<platform::ScopedFault> fault;
   if (c.call != platform::Call::Count) fault.emplace(c.call);
@@ -455,9 +457,9 @@ TEST_P(StartFailureTest, LeavesWhatTheStepSaysAndNoStream) {
   EXPECT_EQ(errorText(), c.text != nullptr ? c.text : textBefore);
   EXPECT_EQ(spy.codes(), c.notifications);
   EXPECT_EQ(controlOpen(), c.controlOpenAfter);
-  EXPECT_EQ(stream::streamState().dataSocket.load(), platform::kInvalidSocket);
+  EXPECT_EQ(driver::process().stream.dataSocket.load(), platform::kInvalidSocket);
   EXPECT_FALSE(object().session.streaming.load());
-  EXPECT_EQ(stream::streamState().streamThread, nullptr);
+  EXPECT_EQ(driver::process().stream.streamThread, nullptr);
   EXPECT_EQ(platform::processPriorityClass(), platform::kNormalPriorityClass);
 }
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "control/error_texts.h"
+#include "driver/process.h"
 #include "transport_fixture.h"
 
 namespace tavro::testing {
@@ -309,7 +310,7 @@ TEST_F(StreamingTest, ALaterPacketGivesUpOnAClosedSendQueue) {
   open(Transport::kRio);
   if (HasFatalFailure()) return;
   ASSERT_TRUE(send());
-  stream::DataTransportState& transport = stream::streamState().transport;
+  stream::DataTransportState& transport = driver::process().stream.transport;
   platform::rioCloseCompletionQueue(transport.rioTable, transport.sendCompletionQueue);
   EXPECT_FALSE(send());
   EXPECT_FALSE(controlOpen());
@@ -325,7 +326,7 @@ TEST_F(StreamingTest, ALaterPacketWaitingOnItsCompletionsGivesUpWhenStopBegins) 
   bool sent = true;
   std::thread streaming([&] { sent = send(); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  stream::wakeTickReceive();
+  stream::wakeTickReceive(driver::process().stream);
   streaming.join();
   EXPECT_FALSE(sent);
   // Giving up for stop is no failure of the connection.
@@ -349,7 +350,7 @@ TEST_P(WakeTest, WakesABlockedTickReceive) {
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const uint32_t closes = platform::callCount(Call::closesocket);
-  stream::wakeTickReceive();
+  stream::wakeTickReceive(driver::process().stream);
   streaming.join();
   EXPECT_LE(received, 0);
   EXPECT_EQ(platform::callCount(Call::closesocket), closes);
@@ -396,9 +397,9 @@ TEST_P(LifecycleTest, ClosesEverythingExactlyOnce) {
   EXPECT_EQ(platform::callCount(Call::RIODeregisterBuffer), registrations);
 
   platform::resetCallCounts();
-  stream::closeDataTransport();
-  stream::closeDataTransport();
-  stream::releaseDataTransport();
+  stream::closeDataTransport(driver::process().stream);
+  stream::closeDataTransport(driver::process().stream);
+  stream::releaseDataTransport(driver::process().stream);
   EXPECT_FALSE(dataOpen());
   EXPECT_EQ(platform::callCount(Call::shutdown), 1u);
   EXPECT_EQ(platform::callCount(Call::closesocket), 1u);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "control/outcome.h"
+#include "driver/process.h"
 #include "platform/desktop.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
@@ -64,8 +65,8 @@ class TransportTest : public OpenDriverTest {
   }
 
   void TearDown() override {
-    stream::closeDataTransport();
-    stream::releaseDatagramSlots();
+    stream::closeDataTransport(driver::process().stream);
+    stream::releaseDatagramSlots(driver::process().stream);
     platform::freePages(object().session.packetBuffer);
     object().session.packetBuffer = nullptr;
     OpenDriverTest::TearDown();
@@ -112,16 +113,18 @@ class TransportTest : public OpenDriverTest {
     const platform::Socket socket = platform::openTcpSocket();
     ASSERT_NE(socket, platform::kInvalidSocket);
     ASSERT_EQ(platform::connectTo(socket, stream::ipv4Endpoint(address, "48168")), 0);
-    control::controlSocket().store(socket);
+    driver::process().connection.socket.store(socket);
     ASSERT_TRUE(peer.acceptConnection(std::chrono::seconds(5)));
   }
 
   uint8_t* packet() { return static_cast<uint8_t*>(object().session.packetBuffer); }
   static bool dataOpen() {
-    return stream::streamState().dataSocket.load() != platform::kInvalidSocket;
+    return driver::process().stream.dataSocket.load() != platform::kInvalidSocket;
   }
-  static bool usesRio() { return stream::streamState().transport.useRio.load(); }
-  static bool controlOpen() { return control::controlSocket().load() != platform::kInvalidSocket; }
+  static bool usesRio() { return driver::process().stream.transport.useRio.load(); }
+  static bool controlOpen() {
+    return driver::process().connection.socket.load() != platform::kInvalidSocket;
+  }
   std::string errorText() { return object().errorText; }
 
   std::string address;

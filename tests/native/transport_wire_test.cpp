@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "driver/process.h"
 #include "transport_fixture.h"
 
 namespace tavro::testing {
@@ -169,7 +170,7 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
     EXPECT_TRUE(peer.streamQuietFor(milliseconds(50)));
   }
 
-  stream::closeDataTransport();
+  stream::closeDataTransport(driver::process().stream);
   EXPECT_FALSE(dataOpen());
   EXPECT_THAT(spy.codes(), ::testing::IsEmpty());
 }

@@ -3,6 +3,7 @@
 #include "com/class_id.h"
 #include "com/exports.h"
 #include "control/control_connection.h"
+#include "driver/process.h"
 #include "platform/fault.h"
 #include "stream/stream_control.h"
 
@@ -23,10 +24,10 @@ asio::IAsio* createDriver() {
 namespace {
 
 void resetProcessState() {
-  control::closeControlConnection();
-  stream::releaseDataTransport();
-  stream::streamState().streamStopped.store(true);
-  stream::streamState().running.store(nullptr);
+  control::closeControlConnection(driver::process().connection);
+  stream::releaseDataTransport(driver::process().stream);
+  driver::process().stream.streamStopped.store(true);
+  driver::process().stream.running.store(nullptr);
   platform::resetCallCounts();
 }
 

@@ -8,6 +8,7 @@
 
 #include "asio/asio.h"
 #include "control/control_connection.h"
+#include "driver/process.h"
 #include "driver/vantrel.h"
 #include "platform/fault.h"
 #include "stream/stream_control.h"
@@ -44,19 +45,21 @@ class FakeOpenConnections {
   static constexpr platform::Socket kData = 0x7A12;
 
   FakeOpenConnections() {
-    control::controlSocket().store(kControl);
-    stream::streamState().dataSocket.store(kData);
+    driver::process().connection.socket.store(kControl);
+    driver::process().stream.dataSocket.store(kData);
   }
   ~FakeOpenConnections() {
-    control::controlSocket().store(platform::kInvalidSocket);
-    stream::streamState().dataSocket.store(platform::kInvalidSocket);
+    driver::process().connection.socket.store(platform::kInvalidSocket);
+    driver::process().stream.dataSocket.store(platform::kInvalidSocket);
   }
   FakeOpenConnections(const FakeOpenConnections&) = delete;
   FakeOpenConnections& operator=(const FakeOpenConnections&) = delete;
 
-  static bool controlOpen() { return control::controlSocket().load() != platform::kInvalidSocket; }
+  static bool controlOpen() {
+    return driver::process().connection.socket.load() != platform::kInvalidSocket;
+  }
   static bool dataOpen() {
-    return stream::streamState().dataSocket.load() != platform::kInvalidSocket;
+    return driver::process().stream.dataSocket.load() != platform::kInvalidSocket;
   }
 
  private:

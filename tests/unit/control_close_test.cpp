@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "control/control_connection.h"
+#include "driver/process.h"
 #include "platform/fault.h"
 #include "support/driver_fixture.h"
 
@@ -36,19 +37,19 @@ TEST_F(ControlCloseTest, ThreadsClosingAtOnceCloseEachSocketExactlyOnce) {
   for (int round = 0; round < kRounds; ++round) {
     const platform::Socket socket = platform::openTcpSocket();
     ASSERT_NE(socket, platform::kInvalidSocket);
-    control::controlSocket().store(socket);
+    driver::process().connection.socket.store(socket);
     std::atomic<bool> go{false};
     std::vector<std::thread> closers;
     for (int i = 0; i < kThreads; ++i) {
       closers.emplace_back([&] {
         while (!go.load()) {
         }
-        control::closeControlConnection();
+        control::closeControlConnection(driver::process().connection);
       });
     }
     go.store(true);
     for (std::thread& closer : closers) closer.join();
-    EXPECT_EQ(control::controlSocket().load(), platform::kInvalidSocket);
+    EXPECT_EQ(driver::process().connection.socket.load(), platform::kInvalidSocket);
   }
   EXPECT_EQ(platform::callCount(Call::closesocket), static_cast<uint32_t>(kRounds));
   EXPECT_EQ(platform::callCount(Call::shutdown), static_cast<uint32_t>(kRounds));
@@ -56,8 +57,8 @@ TEST_F(ControlCloseTest, ThreadsClosingAtOnceCloseEachSocketExactlyOnce) {
 
 TEST_F(ControlCloseTest, ClosingAClosedConnectionTouchesNoSocket) {
   platform::resetCallCounts();
-  control::closeControlConnection();
-  control::closeControlConnection();
+  control::closeControlConnection(driver::process().connection);
+  control::closeControlConnection(driver::process().connection);
   EXPECT_EQ(platform::callCount(Call::closesocket), 0u);
 }
 

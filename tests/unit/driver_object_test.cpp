@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "control/error_texts.h"
+#include "driver/process.h"
 #include "driver/vantrel.h"
 #include "platform/fault.h"
 #include "platform/sync.h"
@@ -157,10 +158,10 @@ TEST_F(DriverObjectTest, FailedInitWithoutSettingsReportsOpenFailureAndPostsNoth
 }
 
 TEST_F(DriverObjectTest, ConstructingAnotherDriverEndsAStreamLeftRunning) {
-  stream::streamState().streamStopped.store(false);
+  driver::process().stream.streamStopped.store(false);
   asio::IAsio* second = testing::createDriver();
   ASSERT_NE(second, nullptr);
-  EXPECT_TRUE(stream::streamState().streamStopped.load());
+  EXPECT_TRUE(driver::process().stream.streamStopped.load());
   second->Release();
 }
 

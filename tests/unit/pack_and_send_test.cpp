@@ -10,6 +10,7 @@
 
 #include "control/control_connection.h"
 #include "driver/buffer_size.h"
+#include "driver/process.h"
 #include "driver/vantrel.h"
 #include "platform/memory.h"
 #include "stream/dsd_rates.h"
@@ -66,10 +67,10 @@ class PackAndSendTest : public testing::DriverTest {
   void prepare(double rate, int32_t wireBits, int32_t bufferFrames,
                control::StreamerSettings settings = {}) {
     Vantrel& d = object();
-    if (control::controlSocket().load() == platform::kInvalidSocket) {
-      control::controlSocket().store(platform::openTcpSocket());
+    if (driver::process().connection.socket.load() == platform::kInvalidSocket) {
+      driver::process().connection.socket.store(platform::openTcpSocket());
     }
-    ASSERT_NE(control::controlSocket().load(), platform::kInvalidSocket);
+    ASSERT_NE(driver::process().connection.socket.load(), platform::kInvalidSocket);
     d.sampleRate = rate;
     d.bufferFrames = bufferFrames;
     asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
@@ -221,7 +222,7 @@ TEST_F(PackAndSendTest, SendCountAndDriveCheckFollowTheStreamState) {
     Vantrel& d = object();
     d.session.packetsSent = 5;
     d.session.streaming.store(c.streamingAtStart);
-    if (!c.connectionOpen) control::closeControlConnection();
+    if (!c.connectionOpen) control::closeControlConnection(driver::process().connection);
 
     const bool packed = packCurrentHalf(d.session);
     if (packed) {

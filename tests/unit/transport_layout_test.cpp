@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "driver/process.h"
 #include "stream/data_transport.h"
 #include "stream/ipv4_text.h"
 #include "stream/stream_control.h"
@@ -62,7 +63,7 @@ struct SliceCase {
 class DatagramSlotsTest : public OpenDriverTest, public ::testing::WithParamInterface<SliceCase> {
  protected:
   void TearDown() override {
-    stream::releaseDatagramSlots();
+    stream::releaseDatagramSlots(driver::process().stream);
     OpenDriverTest::TearDown();
   }
 };
@@ -71,7 +72,7 @@ TEST_P(DatagramSlotsTest, OneSlicePerDatagramCoveringThePacketInOrder) {
   const SliceCase& c = GetParam();
   object().session.datagramSize = c.datagramSize;
   object().session.datagramsPerBuffer = c.packetBytes / c.datagramSize;
-  stream::DataTransportState& transport = stream::streamState().transport;
+  stream::DataTransportState& transport = driver::process().stream.transport;
   transport.packetBufferId = 0x5EED;
   ASSERT_TRUE(stream::buildDatagramSlots(object().session));
   ASSERT_EQ(transport.datagramSlotCount, c.packetBytes / c.datagramSize);
@@ -98,8 +99,8 @@ TEST_F(DatagramSlotsTest, NoDatagramsMeansNoSlotsRatherThanAnEmptyArray) {
   ASSERT_TRUE(stream::buildDatagramSlots(object().session));
   object().session.datagramsPerBuffer = 0;
   EXPECT_FALSE(stream::buildDatagramSlots(object().session));
-  EXPECT_EQ(stream::streamState().transport.datagramSlots, nullptr);
-  EXPECT_EQ(stream::streamState().transport.datagramSlotCount, 0u);
+  EXPECT_EQ(driver::process().stream.transport.datagramSlots, nullptr);
+  EXPECT_EQ(driver::process().stream.transport.datagramSlotCount, 0u);
 }
 
 }  // namespace

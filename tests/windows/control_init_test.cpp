@@ -10,6 +10,7 @@
 #include "control/control_connection.h"
 #include "control/format_announcement.h"
 #include "control/streamer_host.h"
+#include "driver/process.h"
 #include "driver/vantrel.h"
 #include "platform/registry.h"
 #include "support/driver_fixture.h"
@@ -57,8 +58,8 @@ TEST_F(WindowsControlTest, InitConnectsToTheSinkNamedInTheRegistryAndReadsItsSet
   EXPECT_EQ(object.streamer.settings.interfaceIndex, 1u);
   EXPECT_THAT(object.streamer.settings.interfaces, ElementsAre(u"sSpeakers", u"ASIO: Studio"));
 
-  EXPECT_TRUE(control::announceFormat({44100, 24, 1024, 6144}).ok());
-  EXPECT_NE(control::controlSocket().load(), platform::kInvalidSocket);
+  EXPECT_TRUE(control::announceFormat(driver::process().connection, {44100, 24, 1024, 6144}).ok());
+  EXPECT_NE(driver::process().connection.socket.load(), platform::kInvalidSocket);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "driver/process.h"
 #include "transport_fixture.h"
 
 namespace tavro::testing {
@@ -71,7 +72,7 @@ TEST_F(WindowsVersionTest, AReceiveWaitingForATickIsWokenWithoutClosingTheSocket
     received = stream::receiveTick(object().session, buffer);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  stream::wakeTickReceive();
+  stream::wakeTickReceive(driver::process().stream);
   streaming.join();
   EXPECT_LE(received, 0);
   EXPECT_TRUE(dataOpen());
