@@ -54,7 +54,6 @@ class Stream {
     d.session.config.transportMode = control::kTransportUdp;
     d.session.datagramSize = datagramSize;
     d.session.datagramsPerBuffer = packetBytes / datagramSize;
-    d.session.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);
     d.session.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
     ready_ =
         stream::openDataSocket(d.session, d.streamer, packetBytes + stream::kTickSlotsBytes).ok() &&

@@ -133,7 +133,6 @@ asio::AsioError Vantrel::start() noexcept {
   session.config = stream::streamConfig(streamer.settings, rate, frames, layout.wireBits);
   session.datagramSize = layout.datagramSize;
   session.datagramsPerBuffer = layout.datagramsPerBuffer;
-  session.sendsPerBuffer = static_cast<int32_t>(layout.datagramsPerBuffer);
   const uint32_t registerBytes = layout.packetBytes + stream::kTickSlotsBytes;
 
   releasePacketBuffer();

@@ -46,19 +46,27 @@ control::Outcome openPlain(StreamState& slot, const control::StreamerLink& link)
   return control::kSucceeded;
 }
 
-// The control connection carries the packets and the ticks.
-bool sendOnControlConnection(Session& session) noexcept {
+// The packet in datagramSize pieces, each by `sendPiece`; a failed piece
+// closes the control connection, which ends the stream.
+template <typename SendPiece>
+bool sendInPieces(Session& session, SendPiece sendPiece) noexcept {
   const auto* packet = static_cast<const char*>(session.packetBuffer);
-  for (int32_t i = 0; i < session.sendsPerBuffer; ++i) {
-    const char* piece = packet + static_cast<size_t>(i) * session.datagramSize;
-    const int32_t length = static_cast<int32_t>(session.datagramSize);
-    if (platform::sendBytes(session.connection->socket.load(), piece, length) ==
-        platform::kSocketError) {
+  const auto length = static_cast<int32_t>(session.datagramSize);
+  for (size_t i = 0; i < session.datagramsPerBuffer; ++i) {
+    if (sendPiece(packet + i * session.datagramSize, length) == platform::kSocketError) {
       control::closeControlConnection(*session.connection);
       return false;
     }
   }
   return true;
+}
+
+// The control connection carries the packets and the ticks.
+bool sendOnControlConnection(Session& session) noexcept {
+  const platform::Socket socket = session.connection->socket.load();
+  return sendInPieces(session, [socket](const char* piece, int32_t length) {
+    return platform::sendBytes(socket, piece, length);
+  });
 }
 
 int32_t receiveOnControlConnection(Session& session, void* buffer) noexcept {
@@ -77,17 +85,10 @@ void primePlain(Session& session) noexcept {
 }
 
 bool sendPlainDatagrams(Session& session) noexcept {
-  const auto* packet = static_cast<const char*>(session.packetBuffer);
-  for (int32_t i = 0; i < session.sendsPerBuffer; ++i) {
-    const char* piece = packet + static_cast<size_t>(i) * session.datagramSize;
-    const int32_t length = static_cast<int32_t>(session.datagramSize);
-    if (platform::sendDatagram(dataSocket(*session.slot), piece, length, session.destination) ==
-        platform::kSocketError) {
-      control::closeControlConnection(*session.connection);
-      return false;
-    }
-  }
-  return true;
+  const platform::Socket socket = dataSocket(*session.slot);
+  return sendInPieces(session, [socket, &session](const char* piece, int32_t length) {
+    return platform::sendDatagram(socket, piece, length, session.destination);
+  });
 }
 
 int32_t receivePlainDatagram(Session& session, void* buffer) noexcept {
@@ -118,13 +119,12 @@ void sendRegisteredStop(Session& session) noexcept { rio::sendStopSignal(*sessio
 
 }  // namespace
 
-const Transport kTcpTransport{
-    "tcp",         false, &nothingToSend, &sendOnControlConnection, &receiveOnControlConnection,
-    &nothingToSend};
-const Transport kPlainUdpTransport{
-    "udp", true, &primePlain, &sendPlainDatagrams, &receivePlainDatagram, &sendPlainStop};
-const Transport kRioTransport{
-    "udp-rio", true, &rio::prime, &sendRegistered, &receiveRegistered, &sendRegisteredStop};
+const Transport kTcpTransport{false, &nothingToSend, &sendOnControlConnection,
+                              &receiveOnControlConnection, &nothingToSend};
+const Transport kPlainUdpTransport{true, &primePlain, &sendPlainDatagrams, &receivePlainDatagram,
+                                   &sendPlainStop};
+const Transport kRioTransport{true, &rio::prime, &sendRegistered, &receiveRegistered,
+                              &sendRegisteredStop};
 
 control::Outcome openDataSocket(Session& session, const control::StreamerLink& link,
                                 uint32_t registerBytes) noexcept {

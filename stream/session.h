@@ -24,7 +24,6 @@ struct StreamState;
 // Chosen once per stream, by start; the streaming thread and stop call
 // through the choice and never ask which it is.
 struct Transport {
-  const char* name;
   bool overDatagrams;  // ticks and audio on the data socket, not the control connection
   void (*prime)(Session& session) noexcept;
   bool (*sendPacket)(Session& session) noexcept;
@@ -60,7 +59,6 @@ struct Session {
   void* packetBuffer = nullptr;
   uint32_t datagramSize = 0;
   size_t datagramsPerBuffer = 0;
-  int32_t sendsPerBuffer = 0;
   uint32_t rioSlots = 0;
   platform::Ipv4Endpoint destination{};
   std::string drivePath;  // drive mode: the root the streamer plays from

@@ -82,7 +82,6 @@ class TransportTest : public OpenDriverTest {
                                                                   : &stream::kTcpTransport;
     d.session.datagramSize = datagramSize;
     d.session.datagramsPerBuffer = packetBytes / datagramSize;
-    d.session.sendsPerBuffer = static_cast<int32_t>(packetBytes / datagramSize);
     d.session.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
     d.session.packetsSent = 0;
     ASSERT_NE(d.session.packetBuffer, nullptr);
