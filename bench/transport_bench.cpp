@@ -10,10 +10,8 @@
 
 #include <optional>
 
-#include "com/class_id.h"
-#include "com/exports.h"
+#include "control/control_connection.h"
 #include "driver/process.h"
-#include "driver/vantrel.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
 #include "platform/version.h"
@@ -31,13 +29,9 @@ class Stream {
   Stream(bool registeredIo, uint32_t packetBytes, uint32_t datagramSize)
       : version_(platform::Call::GetVersionExA,
                  {.value = platform::versionFaultValue(6, registeredIo ? 2 : 1)}) {
-    com::IClassFactory* factory = nullptr;
-    DllGetClassObject(&com::kClsidTavroDriver, &com::kIidIClassFactory,
-                      reinterpret_cast<void**>(&factory));
-    void* object = nullptr;
-    factory->CreateInstance(nullptr, com::kClsidTavroDriver, &object);
-    factory->Release();
-    driver_ = static_cast<driver::Vantrel*>(static_cast<asio::IAsio*>(object));
+    platform::netStartup();
+    session_.connection = &driver::process().connection;
+    session_.slot = &driver::process().stream;
 
     sink_ = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in local{};
@@ -46,38 +40,36 @@ class Stream {
     inet_pton(AF_INET, kAddress, &local.sin_addr);
     bind(sink_, reinterpret_cast<sockaddr*>(&local), sizeof local);
 
-    driver::Vantrel& d = *driver_;
-    d.streamer.hostName = kAddress;
-    d.streamer.portText = "48168";
-    d.streamer.localAddressText = kAddress;
-    d.streamer.settings.transportMode = control::kTransportUdp;
-    d.session.config.transportMode = control::kTransportUdp;
-    d.session.datagramSize = datagramSize;
-    d.session.datagramsPerBuffer = packetBytes / datagramSize;
-    d.session.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
-    ready_ =
-        stream::openDataSocket(d.session, d.streamer, packetBytes + stream::kTickSlotsBytes).ok() &&
-        driver::process().stream.transport.useRio.load() == registeredIo &&
-        stream::buildDatagramSlots(d.session);
-    if (ready_) stream::primeDataTransport(d.session);
+    link_.hostName = kAddress;
+    link_.portText = "48168";
+    link_.localAddressText = kAddress;
+    link_.settings.transportMode = control::kTransportUdp;
+    session_.config.transportMode = control::kTransportUdp;
+    session_.datagramSize = datagramSize;
+    session_.datagramsPerBuffer = packetBytes / datagramSize;
+    session_.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
+    ready_ = stream::openDataSocket(session_, link_, packetBytes + stream::kTickSlotsBytes).ok() &&
+             driver::process().stream.transport.useRio.load() == registeredIo &&
+             stream::buildDatagramSlots(session_);
+    if (ready_) stream::primeDataTransport(session_);
   }
   ~Stream() {
     stream::releaseDataTransport(driver::process().stream);
-    platform::freePages(driver_->session.packetBuffer);
-    driver_->session.packetBuffer = nullptr;
-    driver_->Release();
+    platform::freePages(session_.packetBuffer);
+    platform::netCleanup();
     close(sink_);
   }
   bool ready() const { return ready_; }
   bool send() {
-    const bool sent = stream::sendPacket(driver_->session);
-    ++driver_->session.packetsSent;
+    const bool sent = stream::sendPacket(session_);
+    ++session_.packetsSent;
     return sent;
   }
 
  private:
   platform::ScopedFault version_;
-  driver::Vantrel* driver_ = nullptr;
+  stream::Session session_;
+  control::StreamerLink link_;
   int sink_ = -1;
   bool ready_ = false;
 };

@@ -1,7 +1,8 @@
 #pragma once
-// A driver object with the fields start fixes for a stream, a receiving peer
-// on the streamer's address of the test's own, and the Windows version the
-// transport is to see. Each test releases what it opened.
+// A session with what start fixes for a stream, on the process's control
+// connection and stream slot; a receiving peer on the streamer's address of
+// the test's own; and the Windows version the transport is to see. Each test
+// releases what it opened.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -9,7 +10,6 @@
 
 #include "control/outcome.h"
 #include "driver/process.h"
-#include "platform/desktop.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
 #include "platform/rio.h"
@@ -18,9 +18,9 @@
 #include "stream/ipv4_text.h"
 #include "stream/stream_control.h"
 #include "support/data_peer.h"
+#include "support/driver_fixture.h"
 #include "support/loopback_address.h"
 #include "support/notification_spy.h"
-#include "support/open_driver.h"
 
 namespace tavro::testing {
 
@@ -42,11 +42,14 @@ inline const char* transportName(Transport transport) {
   return "?";
 }
 
-class TransportTest : public OpenDriverTest {
+class TransportTest : public DriverTest {
  protected:
   void SetUp() override {
-    OpenDriverTest::SetUp();
-    if (HasFatalFailure()) return;
+    DriverTest::SetUp();
+    // The Winsock reference a driver object would hold for its session.
+    platform::netStartup();
+    session.connection = &driver::process().connection;
+    session.slot = &driver::process().stream;
     // Wine numbers the processes of each prefix from the same start, so a
     // program in another prefix may hold this process's first addresses.
     std::string error;
@@ -56,35 +59,37 @@ class TransportTest : public OpenDriverTest {
       started = peer.start(address, kStreamerPort, &error);
     }
     ASSERT_TRUE(started) << error;
-    driver::Vantrel& d = object();
-    d.streamer.hostName = address;
-    d.streamer.portText = "48168";
-    d.streamer.localAddressText = address;
-    d.notifyMessage = platform::registerWindowMessage(control::kNotificationMessageName);
-    d.setErrorText("before");
+    link.hostName = address;
+    link.portText = "48168";
+    link.localAddressText = address;
   }
 
+  // As a driver object's release: its sockets go before its Winsock reference.
   void TearDown() override {
-    stream::closeDataTransport(driver::process().stream);
-    stream::releaseDatagramSlots(driver::process().stream);
-    platform::freePages(object().session.packetBuffer);
-    object().session.packetBuffer = nullptr;
-    OpenDriverTest::TearDown();
+    control::closeControlConnection(driver::process().connection);
+    stream::releaseDataTransport(driver::process().stream);
+    platform::freePages(session.packetBuffer);
+    platform::netCleanup();
+    DriverTest::TearDown();
   }
 
   // What start fixes before it opens the data socket.
   void layout(uint32_t packetBytes, uint32_t datagramSize, uint32_t transportMode) {
-    driver::Vantrel& d = object();
-    d.streamer.settings.transportMode = transportMode;
-    d.session.config.transportMode = transportMode;
+    link.settings.transportMode = transportMode;
+    session.config.transportMode = transportMode;
     // openDataSocket chooses between the two UDP transports.
-    d.session.transport = transportMode == control::kTransportUdp ? &stream::kPlainUdpTransport
-                                                                  : &stream::kTcpTransport;
-    d.session.datagramSize = datagramSize;
-    d.session.datagramsPerBuffer = packetBytes / datagramSize;
-    d.session.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
-    d.session.packetsSent = 0;
-    ASSERT_NE(d.session.packetBuffer, nullptr);
+    session.transport = transportMode == control::kTransportUdp ? &stream::kPlainUdpTransport
+                                                                : &stream::kTcpTransport;
+    session.datagramSize = datagramSize;
+    session.datagramsPerBuffer = packetBytes / datagramSize;
+    session.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
+    session.packetsSent = 0;
+    ASSERT_NE(session.packetBuffer, nullptr);
+  }
+
+  // With the packet buffer and its tick slots registered, as start opens it.
+  control::Outcome openData(uint32_t packetBytes) {
+    return stream::openDataSocket(session, link, packetBytes + stream::kTickSlotsBytes);
   }
 
   void chooseVersion(uint32_t major, uint32_t minor) {
@@ -116,7 +121,7 @@ class TransportTest : public OpenDriverTest {
     ASSERT_TRUE(peer.acceptConnection(std::chrono::seconds(5)));
   }
 
-  uint8_t* packet() { return static_cast<uint8_t*>(object().session.packetBuffer); }
+  uint8_t* packet() { return static_cast<uint8_t*>(session.packetBuffer); }
   static bool dataOpen() {
     return driver::process().stream.dataSocket.load() != platform::kInvalidSocket;
   }
@@ -124,9 +129,11 @@ class TransportTest : public OpenDriverTest {
   static bool controlOpen() {
     return driver::process().connection.socket.load() != platform::kInvalidSocket;
   }
-  std::string errorText() { return object().errorText; }
 
+  stream::Session session;
+  control::StreamerLink link;
   std::string address;
+  // Steps return what to report; nothing below the driver may post itself.
   NotificationSpy spy;
   DataPeer peer;
   std::optional<platform::ScopedFault> version;

@@ -74,22 +74,20 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
   layout(shape.packetBytes, datagramSize(),
          udp() ? control::kTransportUdp : control::kTransportTcp);
   if (HasFatalFailure()) return;
-  driver::Vantrel& d = object();
 
   // Start: the data socket in UDP mode, the slices, the priming.
   if (udp()) {
-    ASSERT_TRUE(
-        stream::openDataSocket(d.session, d.streamer, shape.packetBytes + stream::kTickSlotsBytes)
-            .ok());
+    const control::Outcome opened = openData(shape.packetBytes);
+    ASSERT_TRUE(opened.ok());
     EXPECT_EQ(usesRio(), transport() == Transport::kRio);
-    EXPECT_EQ(errorText(), "before");
-    EXPECT_THAT(spy.codes(), ::testing::IsEmpty());
+    EXPECT_EQ(opened.text, nullptr);
+    EXPECT_EQ(opened.notification, control::Notification::kNone);
   } else {
     connectControl();
     if (HasFatalFailure()) return;
   }
-  ASSERT_TRUE(stream::buildDatagramSlots(d.session));
-  stream::primeDataTransport(d.session);
+  ASSERT_TRUE(stream::buildDatagramSlots(session));
+  stream::primeDataTransport(session);
   size_t seen = 0;
   if (transport() == Transport::kTcp) {
     EXPECT_TRUE(peer.noMoreDatagramsWithin(milliseconds(50)));
@@ -106,8 +104,8 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
     fillPacket(round);
     const uint32_t sendsBefore = platform::callCount(Call::RIOSend);
     const uint32_t dequeuesBefore = platform::callCount(Call::RIODequeueCompletion);
-    ASSERT_TRUE(stream::sendPacket(d.session)) << "packet " << round;
-    ++d.session.packetsSent;
+    ASSERT_TRUE(stream::sendPacket(session)) << "packet " << round;
+    ++session.packetsSent;
     if (transport() == Transport::kRio) {
       EXPECT_EQ(platform::callCount(Call::RIOSend) - sendsBefore, datagramsPerPacket());
       const uint32_t dequeues = platform::callCount(Call::RIODequeueCompletion) - dequeuesBefore;
@@ -134,7 +132,7 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
     }
   }
   if (transport() == Transport::kRio) {
-    EXPECT_EQ(d.session.rioSlots, datagramsPerPacket());
+    EXPECT_EQ(session.rioSlots, datagramsPerPacket());
   }
 
   // Ticks come back as they were sent; the thread, not the transport, looks
@@ -150,12 +148,12 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
     const int32_t expected = transport() == Transport::kRio
                                  ? static_cast<int32_t>(std::min<size_t>(length, 32))
                                  : static_cast<int32_t>(length);
-    EXPECT_EQ(stream::receiveTick(d.session, buffer), expected) << "tick of " << length;
+    EXPECT_EQ(stream::receiveTick(session, buffer), expected) << "tick of " << length;
   }
 
   // Stop: 11 bytes of the packet in plain UDP, tick slot 0's first byte with
   // Registered I/O, nothing in TCP mode.
-  stream::sendStopSignal(d.session);
+  stream::sendStopSignal(session);
   if (udp()) {
     ASSERT_TRUE(peer.waitForDatagrams(seen + 1, std::chrono::seconds(5)));
     const Bytes stop = peer.datagrams()[seen];

@@ -1,6 +1,6 @@
-// One tick's packet through a real driver object: which half and which
-// fields packing takes, and the order of sending, counting and the drive
-// check, with the send step and the drive check replaced by recorders.
+// One tick's packet through a session of the test's own: which half and
+// which fields packing takes, and the order of sending, counting and the
+// drive check, with the send step and the drive check replaced by recorders.
 #include "stream/pack_and_send.h"
 
 #include <gtest/gtest.h>
@@ -10,17 +10,14 @@
 
 #include "control/control_connection.h"
 #include "driver/buffer_size.h"
-#include "driver/process.h"
-#include "driver/vantrel.h"
 #include "platform/memory.h"
+#include "platform/net.h"
 #include "stream/dsd_rates.h"
 #include "stream/packing.h"
-#include "support/driver_fixture.h"
+#include "stream/stream_control.h"
 
 namespace tavro::stream {
 namespace {
-
-using driver::Vantrel;
 
 constexpr uint8_t kUnwritten = 0xEE;
 constexpr uint32_t kTransportBytes = 64;
@@ -44,86 +41,72 @@ void recordDriveCheck(Session& /*session*/) noexcept { ++recorder.driveChecks; }
 
 constexpr PacketSteps kRecordingSteps{&recordSend, &recordDriveCheck};
 
-class PackAndSendTest : public testing::DriverTest {
+class PackAndSendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    DriverTest::SetUp();
     recorder = Recorder{};
-    asioDriver = testing::createDriver();
-    ASSERT_NE(asioDriver, nullptr);
+    platform::netStartup();
+    session.connection = &connection;
+    session.slot = &slot;
   }
   void TearDown() override {
-    object().session.streaming.store(false);
-    asioDriver->Release();
-    DriverTest::TearDown();
+    control::closeControlConnection(connection);
+    platform::freePages(session.packetBuffer);
+    platform::netCleanup();
   }
 
-  Vantrel& object() { return *static_cast<Vantrel*>(asioDriver); }
-
-  // Buffers made as a host makes them, halves filled with different words,
-  // and a packet buffer as start allocates it. disposeBuffers closes the
-  // control connection, so each case opens one; packing only asks whether
-  // it is open.
+  // Both halves of both channels as createBuffers lays them out, filled with
+  // different words, and a packet buffer as start allocates it. Packing only
+  // asks whether the control connection is open.
   void prepare(double rate, int32_t wireBits, int32_t bufferFrames,
                control::StreamerSettings settings = {}) {
-    Vantrel& d = object();
-    if (driver::process().connection.socket.load() == platform::kInvalidSocket) {
-      driver::process().connection.socket.store(platform::openTcpSocket());
-    }
-    ASSERT_NE(driver::process().connection.socket.load(), platform::kInvalidSocket);
-    d.sampleRate = rate;
-    d.bufferFrames = bufferFrames;
-    asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
-    ASSERT_EQ(asioDriver->createBuffers(infos, 2, bufferFrames, &callbacks), asio::kAseOk);
-    // As start hands them to the stream.
-    d.session.outputs[0] = d.outputBuffers[0];
-    d.session.outputs[1] = d.outputBuffers[1];
-    d.session.wordsPerHalf = d.wordsPerHalf;
+    if (!connection.open()) connection.socket.store(platform::openTcpSocket());
+    ASSERT_TRUE(connection.open());
+    session.wordsPerHalf = bufferWordsPerHalf(bufferFrames, rate);
     uint32_t seed = 7;
-    for (auto& info : infos) {
-      for (int half = 0; half < 2; ++half) {
-        auto* words = static_cast<uint32_t*>(info.buffers[half]);
-        for (int32_t i = 0; i < d.wordsPerHalf; ++i) {
-          seed = seed * 1664525u + 1013904223u;
-          words[i] = seed;
-        }
+    for (int channel = 0; channel < 2; ++channel) {
+      buffers[channel].resize(2 * static_cast<size_t>(session.wordsPerHalf));
+      for (uint32_t& word : buffers[channel]) {
+        seed = seed * 1664525u + 1013904223u;
+        word = seed;
       }
+      session.outputs[channel] = buffers[channel].data();
     }
-    d.session.config = streamConfig(settings, rate, bufferFrames, wireBits);
+    session.config = streamConfig(settings, rate, bufferFrames, wireBits);
     layout = wireLayout(wireBits, rate);
     recorder.packetBytes = packetBytes(layout, bufferFrames);
     ASSERT_GT(recorder.packetBytes, 0u);
-    d.session.packetBuffer = platform::allocatePages(recorder.packetBytes + kTransportBytes);
-    ASSERT_NE(d.session.packetBuffer, nullptr);
-    std::memset(d.session.packetBuffer, kUnwritten, recorder.packetBytes + kTransportBytes);
-    d.session.packetsSent = 0;
-    d.session.streaming.store(true);
+    platform::freePages(session.packetBuffer);
+    session.packetBuffer = platform::allocatePages(recorder.packetBytes + kTransportBytes);
+    ASSERT_NE(session.packetBuffer, nullptr);
+    std::memset(session.packetBuffer, kUnwritten, recorder.packetBytes + kTransportBytes);
+    session.packetsSent = 0;
+    session.streaming.store(true);
   }
 
   // What half `half` must become, from the scalar path with `adjust`.
   std::vector<uint8_t> expectedPacket(int half, PcmAdjust adjust) {
-    Vantrel& d = object();
-    const size_t first = static_cast<size_t>(half) * d.wordsPerHalf;
+    const size_t first = static_cast<size_t>(half) * session.wordsPerHalf;
     std::vector<uint8_t> packet(recorder.packetBytes);
     packWith(PackPath::Scalar,
-             {static_cast<const uint32_t*>(d.outputBuffers[0]) + first,
-              static_cast<const uint32_t*>(d.outputBuffers[1]) + first,
-              static_cast<uint32_t>(d.wordsPerHalf), layout, adjust},
+             {buffers[0].data() + first, buffers[1].data() + first,
+              static_cast<uint32_t>(session.wordsPerHalf), layout, adjust},
              packet.data());
     return packet;
   }
 
   bool transportBytesUntouched() {
-    const auto* tail =
-        static_cast<const uint8_t*>(object().session.packetBuffer) + recorder.packetBytes;
+    const auto* tail = static_cast<const uint8_t*>(session.packetBuffer) + recorder.packetBytes;
     for (uint32_t i = 0; i < kTransportBytes; ++i) {
       if (tail[i] != kUnwritten) return false;
     }
     return true;
   }
 
-  asio::IAsio* asioDriver = nullptr;
-  asio::AsioCallbacks callbacks{};
+  control::Connection connection;
+  StreamState slot;
+  Session session;
+  std::vector<uint32_t> buffers[2];
   WireLayout layout = WireLayout::Pcm24;
 };
 
@@ -147,9 +130,8 @@ TEST_F(PackAndSendTest, EachRateClassPacksTheCurrentHalfWithTheStreamsSettings) 
       settings.sampleShift = 35;  // 3 after the modulo
       settings.invertPolarity = 1;
       prepare(c.rate, c.wireBits, driver::bufferSizeFor(0, c.rate), settings);
-      Vantrel& d = object();
-      d.session.currentHalf = half;
-      packAndSend(d.session, kRecordingSteps);
+      session.currentHalf = half;
+      packAndSend(session, kRecordingSteps);
       ASSERT_EQ(recorder.sends, 1);
       EXPECT_EQ(recorder.packets[0],
                 expectedPacket(half, c.pcm ? PcmAdjust{3, true} : PcmAdjust{}));
@@ -158,10 +140,8 @@ TEST_F(PackAndSendTest, EachRateClassPacksTheCurrentHalfWithTheStreamsSettings) 
             << "the adjustment must make a difference to be seen";
       }
       EXPECT_TRUE(transportBytesUntouched());
-      EXPECT_EQ(d.session.packetsSent, 1u);
+      EXPECT_EQ(session.packetsSent, 1u);
       EXPECT_EQ(recorder.driveChecks, 1);
-      d.session.streaming.store(false);
-      asioDriver->disposeBuffers();
     }
   }
 }
@@ -170,10 +150,9 @@ TEST_F(PackAndSendTest, EachRateClassPacksTheCurrentHalfWithTheStreamsSettings) 
 // markers alternate across packets without any state kept between them.
 TEST_F(PackAndSendTest, DopMarkersAlternateWithinAndAcrossPackets) {
   prepare(2822400.0, 24, driver::bufferSizeFor(0, 2822400.0));
-  Vantrel& d = object();
   for (int half : {0, 1}) {
-    d.session.currentHalf = half;
-    packAndSend(d.session, kRecordingSteps);
+    session.currentHalf = half;
+    packAndSend(session, kRecordingSteps);
   }
   ASSERT_EQ(recorder.packets.size(), 2u);
   std::vector<uint8_t> markers;
@@ -186,7 +165,7 @@ TEST_F(PackAndSendTest, DopMarkersAlternateWithinAndAcrossPackets) {
       markers.push_back(packet[frame + 2]);
     }
   }
-  EXPECT_EQ(markers.size(), 2u * 2u * static_cast<size_t>(d.wordsPerHalf));
+  EXPECT_EQ(markers.size(), 2u * 2u * static_cast<size_t>(session.wordsPerHalf));
   for (size_t i = 0; i < markers.size(); ++i) {
     ASSERT_EQ(markers[i], i % 2 == 0 ? 0x05 : 0xFA) << "DoP frame " << i;
   }
@@ -196,7 +175,7 @@ struct OrderCase {
   const char* name;
   bool streamingAtStart;
   bool connectionOpen;
-  bool stopBeforeSend;  // stop() clears the flag while the half is being packed
+  bool stopBeforeSend;  // a stop clears the flag while the half is being packed
   bool sendSucceeds;
   bool packed;
   int sends;
@@ -219,24 +198,21 @@ TEST_F(PackAndSendTest, SendCountAndDriveCheckFollowTheStreamState) {
     recorder = Recorder{};
     recorder.sendResult = c.sendSucceeds;
     prepare(44100.0, 24, 64);
-    Vantrel& d = object();
-    d.session.packetsSent = 5;
-    d.session.streaming.store(c.streamingAtStart);
-    if (!c.connectionOpen) control::closeControlConnection(driver::process().connection);
+    session.packetsSent = 5;
+    session.streaming.store(c.streamingAtStart);
+    if (!c.connectionOpen) control::closeControlConnection(connection);
 
-    const bool packed = packCurrentHalf(d.session);
+    const bool packed = packCurrentHalf(session);
     if (packed) {
-      if (c.stopBeforeSend) d.stop();
-      sendPacked(d.session, kRecordingSteps);
+      // Stop clears the flag of the session it ends; packing sees nothing else of it.
+      if (c.stopBeforeSend) session.streaming.store(false);
+      sendPacked(session, kRecordingSteps);
     }
     EXPECT_EQ(packed, c.packed);
-    EXPECT_EQ(static_cast<const uint8_t*>(d.session.packetBuffer)[0] != kUnwritten, c.packed);
+    EXPECT_EQ(static_cast<const uint8_t*>(session.packetBuffer)[0] != kUnwritten, c.packed);
     EXPECT_EQ(recorder.sends, c.sends);
-    EXPECT_EQ(d.session.packetsSent, 5 + c.packetsSent);
+    EXPECT_EQ(session.packetsSent, 5 + c.packetsSent);
     EXPECT_EQ(recorder.driveChecks, c.driveChecks);
-
-    d.session.streaming.store(false);
-    asioDriver->disposeBuffers();
   }
 }
 
@@ -244,12 +220,11 @@ TEST_F(PackAndSendTest, SendCountAndDriveCheckFollowTheStreamState) {
 // buffers and a DSD stream give 1/32 of the words) are never read past.
 TEST_F(PackAndSendTest, BuffersSmallerThanTheStreamAreNotPacked) {
   prepare(44100.0, 24, 64);
-  Vantrel& d = object();
-  d.session.config.framesPerHalf = 128;
-  packAndSend(d.session, kRecordingSteps);
+  session.config.framesPerHalf = 128;
+  packAndSend(session, kRecordingSteps);
   EXPECT_EQ(recorder.sends, 0);
   EXPECT_EQ(recorder.driveChecks, 0);
-  EXPECT_EQ(static_cast<const uint8_t*>(d.session.packetBuffer)[0], kUnwritten);
+  EXPECT_EQ(static_cast<const uint8_t*>(session.packetBuffer)[0], kUnwritten);
 }
 
 }  // namespace

@@ -5,11 +5,9 @@
 #include <array>
 #include <cstring>
 
-#include "driver/process.h"
 #include "stream/data_transport.h"
 #include "stream/ipv4_text.h"
 #include "stream/stream_control.h"
-#include "support/open_driver.h"
 
 namespace tavro::testing {
 namespace {
@@ -60,21 +58,23 @@ struct SliceCase {
   uint32_t datagramSize;
 };
 
-class DatagramSlotsTest : public OpenDriverTest, public ::testing::WithParamInterface<SliceCase> {
+// The slices live in whichever slot the session points at; the test's own
+// goes with it.
+class DatagramSlotsTest : public ::testing::TestWithParam<SliceCase> {
  protected:
-  void TearDown() override {
-    stream::releaseDatagramSlots(driver::process().stream);
-    OpenDriverTest::TearDown();
-  }
+  DatagramSlotsTest() { session.slot = &slot; }
+
+  stream::StreamState slot;
+  stream::Session session;
 };
 
 TEST_P(DatagramSlotsTest, OneSlicePerDatagramCoveringThePacketInOrder) {
   const SliceCase& c = GetParam();
-  object().session.datagramSize = c.datagramSize;
-  object().session.datagramsPerBuffer = c.packetBytes / c.datagramSize;
-  stream::DataTransportState& transport = driver::process().stream.transport;
+  session.datagramSize = c.datagramSize;
+  session.datagramsPerBuffer = c.packetBytes / c.datagramSize;
+  stream::DataTransportState& transport = slot.transport;
   transport.packetBufferId = 0x5EED;
-  ASSERT_TRUE(stream::buildDatagramSlots(object().session));
+  ASSERT_TRUE(stream::buildDatagramSlots(session));
   ASSERT_EQ(transport.datagramSlotCount, c.packetBytes / c.datagramSize);
   uint32_t covered = 0;
   for (size_t i = 0; i < transport.datagramSlotCount; ++i) {
@@ -85,7 +85,6 @@ TEST_P(DatagramSlotsTest, OneSlicePerDatagramCoveringThePacketInOrder) {
     covered += slice.length;
   }
   EXPECT_EQ(covered, c.packetBytes);
-  transport.packetBufferId = platform::kRioInvalidBufferId;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DatagramSlotsTest,
@@ -94,13 +93,13 @@ INSTANTIATE_TEST_SUITE_P(Table, DatagramSlotsTest,
                                            SliceCase{262144, 32768}));
 
 TEST_F(DatagramSlotsTest, NoDatagramsMeansNoSlotsRatherThanAnEmptyArray) {
-  object().session.datagramSize = 4096;
-  object().session.datagramsPerBuffer = 2;
-  ASSERT_TRUE(stream::buildDatagramSlots(object().session));
-  object().session.datagramsPerBuffer = 0;
-  EXPECT_FALSE(stream::buildDatagramSlots(object().session));
-  EXPECT_EQ(driver::process().stream.transport.datagramSlots, nullptr);
-  EXPECT_EQ(driver::process().stream.transport.datagramSlotCount, 0u);
+  session.datagramSize = 4096;
+  session.datagramsPerBuffer = 2;
+  ASSERT_TRUE(stream::buildDatagramSlots(session));
+  session.datagramsPerBuffer = 0;
+  EXPECT_FALSE(stream::buildDatagramSlots(session));
+  EXPECT_EQ(slot.transport.datagramSlots, nullptr);
+  EXPECT_EQ(slot.transport.datagramSlotCount, 0u);
 }
 
 }  // namespace

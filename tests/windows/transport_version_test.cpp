@@ -37,22 +37,21 @@ TEST_F(WindowsVersionTest, TheReportedVersionLeadsToPlainUdpOnTheWire) {
   EXPECT_EQ(std::to_string(version.major) + "." + std::to_string(version.minor), expectedVersion);
 
   platform::resetCallCounts();
-  ASSERT_TRUE(stream::openDataSocket(object().session, object().streamer,
-                                     kPacketBytes + stream::kTickSlotsBytes)
-                  .ok());
+  const control::Outcome opened = openData(kPacketBytes);
+  ASSERT_TRUE(opened.ok());
   EXPECT_FALSE(usesRio());
   // Only a Windows 8 report asks for the table (and finds none under Wine),
   // leaving nothing of the attempt open.
   const bool asked = expectedVersion == "6.2";
   EXPECT_EQ(platform::callCount(Call::WSAIoctl), asked ? 1u : 0u);
   EXPECT_EQ(platform::callCount(Call::closesocket), asked ? 1u : 0u);
-  EXPECT_EQ(errorText(), "before");
+  EXPECT_EQ(opened.text, nullptr);
 
-  ASSERT_TRUE(stream::buildDatagramSlots(object().session));
-  stream::primeDataTransport(object().session);
+  ASSERT_TRUE(stream::buildDatagramSlots(session));
+  stream::primeDataTransport(session);
   for (uint32_t i = 0; i < kPacketBytes; ++i) packet()[i] = static_cast<uint8_t>(i * 31 + 5);
-  ASSERT_TRUE(stream::sendPacket(object().session));
-  stream::sendStopSignal(object().session);
+  ASSERT_TRUE(stream::sendPacket(session));
+  stream::sendStopSignal(session);
   ASSERT_TRUE(peer.waitForDatagrams(4, std::chrono::seconds(5)));
   const std::vector<Bytes> got = peer.datagrams();
   EXPECT_EQ(got[0], Bytes(32, 0));
@@ -63,13 +62,11 @@ TEST_F(WindowsVersionTest, TheReportedVersionLeadsToPlainUdpOnTheWire) {
 
 // Plain UDP's receive waits without limit; stop must still get the thread out.
 TEST_F(WindowsVersionTest, AReceiveWaitingForATickIsWokenWithoutClosingTheSocket) {
-  ASSERT_TRUE(stream::openDataSocket(object().session, object().streamer,
-                                     kPacketBytes + stream::kTickSlotsBytes)
-                  .ok());
+  ASSERT_TRUE(openData(kPacketBytes).ok());
   int32_t received = 1;
   std::thread streaming([&] {
     uint8_t buffer[stream::kTickReceiveBytes];
-    received = stream::receiveTick(object().session, buffer);
+    received = stream::receiveTick(session, buffer);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   stream::wakeTickReceive(driver::process().stream);
