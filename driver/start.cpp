@@ -93,7 +93,7 @@ asio::AsioError Vantrel::start() noexcept {
   // a stream.
   if (hostCallbacks.load(std::memory_order_acquire) == nullptr) return asio::kAseNotPresent;
   // One reading of what host calls may change at any moment.
-  const OutputBufferState buffers = outputBufferState(*this);
+  const OutputBufferState buffers = outputBufferState();
   const double rate = buffers.sampleRate;
   const int32_t frames = buffers.bufferFrames;
   if (stream::isUnsupportedDsdGap(rate)) {

@@ -17,12 +17,9 @@ BufferRefusal checkOutputBuffers(const OutputBufferState& state) noexcept {
   return BufferRefusal::kNone;
 }
 
-OutputBufferState outputBufferState(const Vantrel& driver) noexcept {
-  return {{driver.outputBuffers[0], driver.outputBuffers[1]},
-          driver.bufferCount,
-          driver.wordsPerHalf,
-          driver.bufferFrames,
-          driver.sampleRate};
+OutputBufferState Vantrel::outputBufferState() const noexcept {
+  return {
+      {outputBuffers[0], outputBuffers[1]}, bufferCount, wordsPerHalf, bufferFrames, sampleRate};
 }
 
 const char* refusalText(BufferRefusal refusal) noexcept {

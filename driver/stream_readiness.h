@@ -7,8 +7,6 @@
 
 namespace tavro::driver {
 
-class Vantrel;
-
 enum class BufferRefusal {
   kNone,
   kMissingChannel,  // fewer than two buffers: there is no silent stand-in
@@ -24,7 +22,6 @@ struct OutputBufferState {
 };
 
 BufferRefusal checkOutputBuffers(const OutputBufferState& state) noexcept;
-OutputBufferState outputBufferState(const Vantrel& driver) noexcept;
 
 // The error text start leaves for a refusal; null for kNone.
 const char* refusalText(BufferRefusal refusal) noexcept;

@@ -9,6 +9,7 @@
 #include "com/unknown.h"
 #include "control/control_connection.h"
 #include "control/outcome.h"
+#include "driver/stream_readiness.h"
 #include "platform/net.h"
 #include "platform/sync.h"
 #include "stream/session.h"
@@ -71,26 +72,6 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   // notification. Returns the step's ASIO result.
   asio::AsioError report(const control::Outcome& outcome) noexcept;
 
-  // Fields, in the order the other parts of the driver know them.
-  control::StreamerLink streamer;
-  // Host calls may come from any of the host's threads; start takes one
-  // reading of each for the stream.
-  std::atomic<double> sampleRate{kDefaultSampleRate};
-  // The host's, not owned; start hands it to the stream.
-  std::atomic<asio::AsioCallbacks*> hostCallbacks{nullptr};
-  void* outputBuffers[2] = {nullptr, nullptr};
-  int32_t activeChannels[2] = {0, 0};
-  std::atomic<int32_t> bufferFrames{kDefaultBufferFrames};
-  int32_t inputLatency = kFixedLatency;
-  int32_t outputLatency = kFixedLatency;
-  int32_t bufferCount = 0;
-  int32_t wordsPerHalf = 0;  // 32-bit words in each half of the current output buffers
-  bool initialised = false;
-  char errorText[kErrorTextSize] = {};
-  uint32_t notifyMessage = 0;
-  // What start makes for the stream and the streaming thread works with.
-  stream::Session session;
-
  private:
   explicit Vantrel(com::IUnknown* outer) noexcept;
   ~Vantrel() override;
@@ -101,6 +82,33 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   void releaseOutputBuffers() noexcept;
   // Frees the packet buffer and whatever of the data transport holds it.
   void releasePacketBuffer() noexcept;
+  // One reading of what start checks of the output buffers.
+  OutputBufferState outputBufferState() const noexcept;
+
+  // What init makes: the streamer's address and settings, and how the host
+  // is told of failures.
+  control::StreamerLink streamer;
+  bool initialised = false;
+  uint32_t notifyMessage = 0;
+  char errorText[kErrorTextSize] = {};
+
+  // Host calls may come from any of the host's threads; start takes one
+  // reading of each for the stream.
+  std::atomic<double> sampleRate{kDefaultSampleRate};
+  std::atomic<int32_t> bufferFrames{kDefaultBufferFrames};
+  int32_t inputLatency = kFixedLatency;
+  int32_t outputLatency = kFixedLatency;
+
+  // What createBuffers makes. The callbacks are the host's, not owned; start
+  // hands them and the buffers to the stream.
+  std::atomic<asio::AsioCallbacks*> hostCallbacks{nullptr};
+  void* outputBuffers[2] = {nullptr, nullptr};
+  int32_t activeChannels[2] = {0, 0};
+  int32_t bufferCount = 0;
+  int32_t wordsPerHalf = 0;  // 32-bit words in each half of the current output buffers
+
+  // What start makes for the stream and the streaming thread works with.
+  stream::Session session;
 };
 
 }  // namespace tavro::driver

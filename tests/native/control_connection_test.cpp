@@ -106,7 +106,6 @@ TEST_P(InitFailureTest, FailsWithTheStepsTextAndNotificationAndLeavesNothingOpen
   EXPECT_EQ(errorText(), c.errorText);
   EXPECT_EQ(spy.codes(), c.codes);
   EXPECT_FALSE(controlOpen());
-  EXPECT_FALSE(object().initialised);
 }
 
 const InitFailure kInitFailures[] = {
@@ -217,7 +216,7 @@ const InitFailure kInitFailures[] = {
 INSTANTIATE_TEST_SUITE_P(Table, InitFailureTest, ::testing::ValuesIn(kInitFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ControlTest, InitReadsTheStreamersSettingsAndKeepsTheConnectionOpen) {
+TEST_F(ControlTest, ConnectingReadsTheStreamersSettingsAndKeepsTheConnectionOpen) {
   setSetting(control::kSinglePcValue, "0");
   setSetting(control::kHostValue, address);
   sink::SinkOptions options;
@@ -230,23 +229,22 @@ TEST_F(ControlTest, InitReadsTheStreamersSettingsAndKeepsTheConnectionOpen) {
   options.interfaceIndex = 1;
   startPeer(options);
 
-  ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-  const driver::Vantrel& d = object();
-  EXPECT_TRUE(d.initialised);
+  control::StreamerLink link;
+  const control::Outcome connected = connectStreamer(link);
+  ASSERT_TRUE(connected.ok()) << connected.text;
+  EXPECT_EQ(connected.notification, control::Notification::kNone);
   EXPECT_TRUE(controlOpen());
-  EXPECT_EQ(d.streamer.hostName, address);
-  EXPECT_EQ(d.streamer.portText, "48168");
-  EXPECT_EQ(d.streamer.localAddressText, address);
-  EXPECT_EQ(d.streamer.bufferSizeIndex, 3u);
-  EXPECT_EQ(d.streamer.settings.transportMode, 2u);
-  EXPECT_EQ(d.streamer.settings.interfaceIndex, 1u);
-  EXPECT_EQ(d.streamer.settings.wordLength, 32u);  // the chosen interface is an ASIO one
-  EXPECT_EQ(d.streamer.settings.sampleShift, 4u);
-  EXPECT_EQ(d.streamer.settings.driveMode, 1u);
-  EXPECT_EQ(d.streamer.settings.invertPolarity, 0u);
-  EXPECT_THAT(d.streamer.settings.interfaces,
-              ElementsAre(u"sSpeakers", u"ASIO: Studio", u"Headphones"));
-  EXPECT_THAT(spy.codes(), IsEmpty());
+  EXPECT_EQ(link.hostName, address);
+  EXPECT_EQ(link.portText, "48168");
+  EXPECT_EQ(link.localAddressText, address);
+  EXPECT_EQ(link.bufferSizeIndex, 3u);
+  EXPECT_EQ(link.settings.transportMode, 2u);
+  EXPECT_EQ(link.settings.interfaceIndex, 1u);
+  EXPECT_EQ(link.settings.wordLength, 32u);  // the chosen interface is an ASIO one
+  EXPECT_EQ(link.settings.sampleShift, 4u);
+  EXPECT_EQ(link.settings.driveMode, 1u);
+  EXPECT_EQ(link.settings.invertPolarity, 0u);
+  EXPECT_THAT(link.settings.interfaces, ElementsAre(u"sSpeakers", u"ASIO: Studio", u"Headphones"));
   EXPECT_THAT(peer->received(), ElementsAre("TAVROHello", "sget*", "sgetAudioInterfaces"));
 }
 
@@ -257,9 +255,10 @@ TEST_F(ControlTest, RepliesAreReadOnlyUpToTheirNulWhateverTheFrameHoldsAfterIt) 
   options.interfaces = {"One", "Two"};
   startPeer(options);
 
-  ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-  EXPECT_EQ(object().streamer.localAddressText, address);
-  EXPECT_THAT(object().streamer.settings.interfaces, ElementsAre(u"sOne", u"Two"));
+  control::StreamerLink link;
+  ASSERT_TRUE(connectStreamer(link).ok());
+  EXPECT_EQ(link.localAddressText, address);
+  EXPECT_THAT(link.settings.interfaces, ElementsAre(u"sOne", u"Two"));
 }
 
 TEST_F(ControlTest, AGreetingReplyOfThreeUnitsLeavesNoLocalAddress) {
@@ -267,8 +266,9 @@ TEST_F(ControlTest, AGreetingReplyOfThreeUnitsLeavesNoLocalAddress) {
   sink::SinkOptions options;
   options.script[0].reply = "OK ";
   startPeer(options);
-  ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-  EXPECT_EQ(object().streamer.localAddressText, "");
+  control::StreamerLink link;
+  ASSERT_TRUE(connectStreamer(link).ok());
+  EXPECT_EQ(link.localAddressText, "");
 }
 
 TEST_F(ControlTest, AGreetingReplyWithoutNulIsReadToTheEndOfTheFrame) {
@@ -276,8 +276,9 @@ TEST_F(ControlTest, AGreetingReplyWithoutNulIsReadToTheEndOfTheFrame) {
   sink::SinkOptions options;
   options.script[0].misbehaviour = Misbehaviour::kUnterminated;
   startPeer(options);
-  ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-  EXPECT_EQ(object().streamer.localAddressText.size(), 512u - 3u);
+  control::StreamerLink link;
+  ASSERT_TRUE(connectStreamer(link).ok());
+  EXPECT_EQ(link.localAddressText.size(), 512u - 3u);
 }
 
 TEST_F(ControlTest, AFailedInterfaceQueryKeepsTheSettingsAlreadyRead) {
@@ -288,10 +289,11 @@ TEST_F(ControlTest, AFailedInterfaceQueryKeepsTheSettingsAlreadyRead) {
   options.script[static_cast<size_t>(Step::kInterfaces)].misbehaviour =
       Misbehaviour::kWrongFirstUnit;
   startPeer(options);
-  EXPECT_EQ(driver->init(nullptr), asio::kAsioFalse);
-  EXPECT_EQ(object().streamer.bufferSizeIndex, 2u);
-  EXPECT_EQ(object().streamer.settings.transportMode, 2u);
-  EXPECT_THAT(object().streamer.settings.interfaces, IsEmpty());
+  control::StreamerLink link;
+  EXPECT_FALSE(connectStreamer(link).ok());
+  EXPECT_EQ(link.bufferSizeIndex, 2u);
+  EXPECT_EQ(link.settings.transportMode, 2u);
+  EXPECT_THAT(link.settings.interfaces, IsEmpty());
 }
 
 TEST_F(ControlTest, ALaterInitTriesAgainAndSucceedsOnceTheStreamerListens) {

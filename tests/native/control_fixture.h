@@ -51,6 +51,12 @@ class ControlTest : public OpenDriverTest {
     driver->getErrorMessage(text);
     return text;
   }
+  // The streamer's address and settings as init reads them, into a link of
+  // the test's own.
+  static control::Outcome connectStreamer(control::StreamerLink& link) {
+    return control::connectStreamer(driver::process().connection, link);
+  }
+
   static bool controlOpen() {
     return driver::process().connection.socket.load() != platform::kInvalidSocket;
   }

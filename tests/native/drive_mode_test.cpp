@@ -3,6 +3,7 @@
 // from $TAVRO_DRIVES: letters standing for folders of the test's own.
 #include <gmock/gmock.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "stream_fixture.h"
@@ -53,9 +54,11 @@ TEST_F(DriveModeTest, TheLastRemovableDriveIsHandedToTheHostAndTheStreamPlays) {
   const play::PlayResult played = playSignal(44100, 6);
   ASSERT_TRUE(played.started) << played.error;
   // The path lands 80 bytes into the host's block.
-  char block[128] = {};
+  char block[128];
+  std::memset(block, '#', sizeof block);
   EXPECT_EQ(driver->future(48168, block), asio::kAseSuccess);
   EXPECT_STREQ(block + 80, "F:\\");
+  EXPECT_EQ(block[84], '#') << "the text and its NUL, nothing more";
   EXPECT_TRUE(report(1).bitExact()) << sink::summaryLine(report(1));
   EXPECT_THAT(spy.codes(), IsEmpty());
 }

@@ -141,12 +141,19 @@ class HostileStreamerTest : public StreamTest, public ::testing::WithParamInterf
     createSilentBuffers();
     object().setErrorText("");
     if (driver->start() != asio::kAseOk) return Outcome::kStartFails;
+    int32_t minSize = 0, maxSize = 0, frames = 0, granularity = 0;
+    driver->getBufferSize(&minSize, &maxSize, &frames, &granularity);
+    const auto position = [this] {
+      asio::AsioSamples samples{};
+      asio::AsioTimeStamp stamp{};
+      driver->getSamplePosition(&samples, &stamp);
+      return samples.lo;
+    };
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (object().session.samplePosition < 4 * object().bufferFrames &&
-           std::chrono::steady_clock::now() < until) {
+    while (position() < 4u * frames && std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_GE(object().session.samplePosition, 4.0 * object().bufferFrames) << "no stream ran";
+    EXPECT_GE(position(), 4u * frames) << "no stream ran";
     EXPECT_EQ(driver->stop(), asio::kAseOk);
     return Outcome::kStreams;
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/process.h"
+#include "platform/clock.h"
 #include "stream_fixture.h"
 
 namespace tavro::testing {
@@ -262,6 +263,40 @@ TEST_F(HostOrderTest, StopFromAnotherThreadAndTwiceEndsTheStreamOnce) {
   EXPECT_EQ(peer->reports().size(), 1u);
 }
 
+// What a host may ask of its own running stream: a position stamped by a
+// clock that never runs backwards; and what it may not do: replace the
+// buffers the streaming thread reads (that would hand it released memory).
+TEST_F(HostOrderTest, WhileAStreamRunsThePositionIsStampedAndTheBuffersStay) {
+  initAgainst(sinkOptions(24, 0, 0));
+  createSilentBuffers();
+  ASSERT_EQ(driver->start(), asio::kAseOk);
+  asio::AsioSamples position{};
+  asio::AsioTimeStamp stamp{};
+  const uint64_t before = platform::monotonicNanoseconds();
+  driver->getSamplePosition(&position, &stamp);
+  const uint64_t after = platform::monotonicNanoseconds();
+  const uint64_t stamped = (static_cast<uint64_t>(stamp.hi) << 32) | stamp.lo;
+  EXPECT_GE(stamped, before);
+  EXPECT_LE(stamped, after);
+  {
+    // An unreadable clock leaves the host's stamp alone rather than report 0.
+    platform::ScopedFault noClock(platform::Call::QueryPerformanceCounter);
+    asio::AsioTimeStamp untouched{0x1111, 0x2222};
+    driver->getSamplePosition(&position, &untouched);
+    EXPECT_EQ(untouched.hi, 0x1111u);
+    EXPECT_EQ(untouched.lo, 0x2222u);
+  }
+
+  static asio::AsioCallbacks callbacks{&ignoreBufferSwitch, nullptr, nullptr, nullptr};
+  asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
+  const uint32_t freedBefore = platform::callCount(platform::Call::VirtualFree);
+  EXPECT_EQ(driver->createBuffers(infos, 2, 48, &callbacks), asio::kAseInvalidMode);
+  EXPECT_EQ(platform::callCount(platform::Call::VirtualFree), freedBefore);
+  EXPECT_EQ(driver->stop(), asio::kAseOk);
+  EXPECT_EQ(report(1).end, sink::StreamEnd::kDriver);
+  EXPECT_EQ(driver->createBuffers(infos, 2, 48, &callbacks), asio::kAseOk);
+}
+
 TEST_F(HostOrderTest, ASecondDriverObjectEndsTheRunningStream) {
   useWire(Wire::kUdp);
   initAgainst(sinkOptions(24, 0, 0));
@@ -458,7 +493,10 @@ TEST_P(StartFailureTest, LeavesWhatTheStepSaysAndNoStream) {
   EXPECT_EQ(spy.codes(), c.notifications);
   EXPECT_EQ(controlOpen(), c.controlOpenAfter);
   EXPECT_EQ(driver::process().stream.dataSocket.load(), platform::kInvalidSocket);
-  EXPECT_FALSE(object().session.streaming.load());
+  asio::AsioSamples position{};
+  asio::AsioTimeStamp stamp{0x1111, 0x2222};
+  driver->getSamplePosition(&position, &stamp);
+  EXPECT_EQ(stamp.lo, 0x2222u) << "a time stamp: the driver thinks it streams";
   EXPECT_EQ(driver::process().stream.streamThread, nullptr);
   EXPECT_EQ(platform::processPriorityClass(), platform::kNormalPriorityClass);
 }

@@ -73,15 +73,21 @@ TEST_F(DriverObjectTest, FreshObjectReportsItsDefaults) {
   driver->getErrorMessage(text);
   EXPECT_STREQ(text, "");
 
-  EXPECT_EQ(object().sampleRate, 44100.0);
-  EXPECT_EQ(object().bufferFrames, 64);
-  EXPECT_EQ(object().inputLatency, 64);
-  EXPECT_EQ(object().outputLatency, 64);
-  EXPECT_FALSE(object().initialised);
-  EXPECT_FALSE(object().session.streaming.load());
-  EXPECT_EQ(object().hostCallbacks, nullptr);
-  EXPECT_EQ(object().streamer.settings.transportMode, 0u);
-  EXPECT_TRUE(object().streamer.settings.interfaces.empty());
+  double rate = 0.0;
+  driver->getSampleRate(&rate);
+  EXPECT_EQ(rate, 44100.0);
+  int32_t input = 0, output = 0;
+  driver->getLatencies(&input, &output);
+  EXPECT_EQ(input, 64);
+  EXPECT_EQ(output, 64);
+  asio::AsioSamples position{7, 7};
+  asio::AsioTimeStamp stamp{7, 7};
+  driver->getSamplePosition(&position, &stamp);
+  EXPECT_EQ(position.lo, 0u);
+  EXPECT_EQ(stamp.lo, 7u) << "no stream, so no time stamp";
+  EXPECT_EQ(driver->start(), asio::kAseNotPresent) << "no callbacks yet";
+  driver->getErrorMessage(text);
+  EXPECT_STREQ(text, "");
 }
 
 TEST_F(DriverObjectTest, ErrorTextIsCutToFitAndAlwaysTerminated) {
@@ -143,12 +149,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DriverObjectTest, FailedInitWithoutSettingsReportsOpenFailureAndPostsNothing) {
   testing::NotificationSpy spy;
+  platform::resetCallCounts();
   EXPECT_EQ(driver->init(nullptr), asio::kAsioFalse);
   char text[128];
   driver->getErrorMessage(text);
   EXPECT_STREQ(text, "TAVROdriver open failure!");
-  EXPECT_NE(object().notifyMessage, 0u);
-  EXPECT_FALSE(object().initialised);
+  EXPECT_EQ(platform::callCount(Call::RegisterWindowMessageA), 1u);
   EXPECT_THAT(spy.codes(), IsEmpty());
 
   // Nothing is remembered from a failed init: the next one tries again.
