@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <thread>
@@ -24,8 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Written from a thread of its own: tiny segments fill the socket's buffer
   // long before the bytes do, and only the receive empties it.
   std::thread writer([&, size] {
-    for (size_t at = 0; at < size; at += segment) {
-      if (::write(ends[1], data + at, std::min(segment, size - at)) < 0) break;
+    for (size_t at = 0; at < size;) {
+      const ssize_t put = ::write(ends[1], data + at, std::min(segment, size - at));
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) break;
+      at += static_cast<size_t>(put);
     }
     ::close(ends[1]);
   });
@@ -33,9 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static control::Connection connection;
   connection.socket.store(static_cast<platform::Socket>(ends[0]));
   const bool whole = control::receiveFrame(connection);
-  // What the frame did not take is left for the writer to finish.
+  // What the frame did not take is read to the end, or the writer would
+  // block on a full socket forever. The fuzzer's own timer signal may
+  // interrupt a read: that is no end.
   uint8_t rest[4096];
-  while (::read(ends[0], rest, sizeof rest) > 0) {
+  for (;;) {
+    const ssize_t got = ::read(ends[0], rest, sizeof rest);
+    if (got == 0 || (got < 0 && errno != EINTR)) break;
   }
   writer.join();
   if (whole != (size >= control::kFrameBytes)) __builtin_trap();
