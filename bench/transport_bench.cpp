@@ -11,16 +11,17 @@
 #include <optional>
 
 #include "control/control_connection.h"
-#include "driver/process.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
 #include "platform/version.h"
 #include "stream/data_transport.h"
 #include "stream/stream_control.h"
+#include "tests/support/process_state.h"
 
 namespace {
 
 using namespace tavro;
+using namespace tavro::testing;
 
 constexpr char kAddress[] = "127.77.0.1";
 
@@ -30,8 +31,8 @@ class Stream {
       : version_(platform::Call::GetVersionExA,
                  {.value = platform::versionFaultValue(6, registeredIo ? 2 : 1)}) {
     platform::netStartup();
-    session_.connection = &driver::process().connection;
-    session_.slot = &driver::process().stream;
+    session_.connection = &controlConnection();
+    session_.slot = &streamSlot();
 
     sink_ = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in local{};
@@ -49,12 +50,11 @@ class Stream {
     session_.datagramsPerBuffer = packetBytes / datagramSize;
     session_.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
     ready_ = stream::openDataSocket(session_, link_, packetBytes + stream::kTickSlotsBytes).ok() &&
-             driver::process().stream.transport.useRio.load() == registeredIo &&
-             stream::buildDatagramSlots(session_);
+             usesRegisteredIo() == registeredIo && stream::buildDatagramSlots(session_);
     if (ready_) stream::primeDataTransport(session_);
   }
   ~Stream() {
-    stream::releaseDataTransport(driver::process().stream);
+    stream::releaseDataTransport(streamSlot());
     platform::freePages(session_.packetBuffer);
     platform::netCleanup();
     close(sink_);

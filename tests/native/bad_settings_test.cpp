@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "control_fixture.h"
 #include "control/error_texts.h"
+#include "control_fixture.h"
 
 namespace tavro::testing {
 namespace {
@@ -31,7 +31,8 @@ const BadSetting kCases[] = {
     {"HostIsANumber", control::kHostValue, Kind::kDword, "", control::errors::kOpenFailure},
     {"HostHasAPort", control::kHostValue, Kind::kText, "@:48168",
      control::errors::kCannotCreateSocket},
-    {"HostHasSpaces", control::kHostValue, Kind::kText, " @ ", control::errors::kCannotCreateSocket},
+    {"HostHasSpaces", control::kHostValue, Kind::kText, " @ ",
+     control::errors::kCannotCreateSocket},
     {"HostIsGarbage", control::kHostValue, Kind::kText, "\x01\xff\x7f",
      control::errors::kCannotCreateSocket},
     {"HostOutOfRange", control::kHostValue, Kind::kText, "300.1.1.1",
@@ -69,11 +70,11 @@ TEST_P(BadSettingTest, InitFailsWithItsTextOrConnectsWhereTheTextSays) {
   const asio::AsioBool result = driver->init(nullptr);
   if (c.error == nullptr) {
     EXPECT_EQ(result, asio::kAsioTrue) << errorText();
-    EXPECT_TRUE(controlOpen());
+    EXPECT_TRUE(controlConnectionOpen());
   } else {
     EXPECT_EQ(result, asio::kAsioFalse);
     EXPECT_EQ(errorText(), c.error);
-    EXPECT_FALSE(controlOpen());
+    EXPECT_FALSE(controlConnectionOpen());
   }
 }
 

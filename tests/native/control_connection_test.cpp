@@ -7,7 +7,6 @@
 
 #include "control/error_texts.h"
 #include "control_fixture.h"
-#include "driver/process.h"
 #include "platform/fault.h"
 
 namespace tavro::testing {
@@ -105,7 +104,7 @@ TEST_P(InitFailureTest, FailsWithTheStepsTextAndNotificationAndLeavesNothingOpen
   }
   EXPECT_EQ(errorText(), c.errorText);
   EXPECT_EQ(spy.codes(), c.codes);
-  EXPECT_FALSE(controlOpen());
+  EXPECT_FALSE(controlConnectionOpen());
 }
 
 const InitFailure kInitFailures[] = {
@@ -230,10 +229,10 @@ TEST_F(ControlTest, ConnectingReadsTheStreamersSettingsAndKeepsTheConnectionOpen
   startPeer(options);
 
   control::StreamerLink link;
-  const control::Outcome connected = connectStreamer(link);
+  const control::Outcome connected = control::connectStreamer(controlConnection(), link);
   ASSERT_TRUE(connected.ok()) << connected.text;
   EXPECT_EQ(connected.notification, control::Notification::kNone);
-  EXPECT_TRUE(controlOpen());
+  EXPECT_TRUE(controlConnectionOpen());
   EXPECT_EQ(link.hostName, address);
   EXPECT_EQ(link.portText, "48168");
   EXPECT_EQ(link.localAddressText, address);
@@ -256,7 +255,7 @@ TEST_F(ControlTest, RepliesAreReadOnlyUpToTheirNulWhateverTheFrameHoldsAfterIt) 
   startPeer(options);
 
   control::StreamerLink link;
-  ASSERT_TRUE(connectStreamer(link).ok());
+  ASSERT_TRUE(control::connectStreamer(controlConnection(), link).ok());
   EXPECT_EQ(link.localAddressText, address);
   EXPECT_THAT(link.settings.interfaces, ElementsAre(u"sOne", u"Two"));
 }
@@ -267,7 +266,7 @@ TEST_F(ControlTest, AGreetingReplyOfThreeUnitsLeavesNoLocalAddress) {
   options.script[0].reply = "OK ";
   startPeer(options);
   control::StreamerLink link;
-  ASSERT_TRUE(connectStreamer(link).ok());
+  ASSERT_TRUE(control::connectStreamer(controlConnection(), link).ok());
   EXPECT_EQ(link.localAddressText, "");
 }
 
@@ -277,7 +276,7 @@ TEST_F(ControlTest, AGreetingReplyWithoutNulIsReadToTheEndOfTheFrame) {
   options.script[0].misbehaviour = Misbehaviour::kUnterminated;
   startPeer(options);
   control::StreamerLink link;
-  ASSERT_TRUE(connectStreamer(link).ok());
+  ASSERT_TRUE(control::connectStreamer(controlConnection(), link).ok());
   EXPECT_EQ(link.localAddressText.size(), 512u - 3u);
 }
 
@@ -290,7 +289,7 @@ TEST_F(ControlTest, AFailedInterfaceQueryKeepsTheSettingsAlreadyRead) {
       Misbehaviour::kWrongFirstUnit;
   startPeer(options);
   control::StreamerLink link;
-  EXPECT_FALSE(connectStreamer(link).ok());
+  EXPECT_FALSE(control::connectStreamer(controlConnection(), link).ok());
   EXPECT_EQ(link.bufferSizeIndex, 2u);
   EXPECT_EQ(link.settings.transportMode, 2u);
   EXPECT_THAT(link.settings.interfaces, IsEmpty());
@@ -309,15 +308,15 @@ TEST_F(ControlTest, ReconnectingGreetsAgainWithoutAskingForSettings) {
   setSetting(control::kHostValue, address);
   startPeer();
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
-  control::closeControlConnection(driver::process().connection);
+  closeControlConnection();
   ASSERT_TRUE(peer->waitForEnded(1, std::chrono::seconds(5)));
 
   control::StreamerLink link;
   link.hostName = address;
   link.portText = control::kStreamerPort;
-  EXPECT_TRUE(control::openControlConnection(driver::process().connection, link).ok());
-  EXPECT_TRUE(controlOpen());
-  control::closeControlConnection(driver::process().connection);
+  EXPECT_TRUE(control::openControlConnection(controlConnection(), link).ok());
+  EXPECT_TRUE(controlConnectionOpen());
+  closeControlConnection();
   ASSERT_TRUE(peer->waitForEnded(2, std::chrono::seconds(5)));
   EXPECT_THAT(peer->received(),
               ElementsAre("TAVROHello", "sget*", "sgetAudioInterfaces", "TAVROHello"));
@@ -345,8 +344,8 @@ TEST_P(OpenControlConnectionTest, ReportsNotPresentAndClosesOnEveryFailure) {
   link.portText = control::kStreamerPort;
   std::optional<platform::ScopedFault> fault;
   if (c.fault) fault.emplace(*c.fault);
-  EXPECT_EQ(control::openControlConnection(driver::process().connection, link).result, c.result);
-  EXPECT_EQ(controlOpen(), c.open);
+  EXPECT_EQ(control::openControlConnection(controlConnection(), link).result, c.result);
+  EXPECT_EQ(controlConnectionOpen(), c.open);
 }
 
 INSTANTIATE_TEST_SUITE_P(

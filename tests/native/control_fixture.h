@@ -9,7 +9,6 @@
 
 #include "control/control_connection.h"
 #include "control/streamer_host.h"
-#include "driver/process.h"
 #include "platform/registry.h"
 #include "sink/sink_peer.h"
 #include "support/loopback_address.h"
@@ -50,15 +49,6 @@ class ControlTest : public OpenDriverTest {
     char text[128] = {};
     driver->getErrorMessage(text);
     return text;
-  }
-  // The streamer's address and settings as init reads them, into a link of
-  // the test's own.
-  static control::Outcome connectStreamer(control::StreamerLink& link) {
-    return control::connectStreamer(driver::process().connection, link);
-  }
-
-  static bool controlOpen() {
-    return driver::process().connection.socket.load() != platform::kInvalidSocket;
   }
 
   const std::string address = uniqueLoopbackAddress();

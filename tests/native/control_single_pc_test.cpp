@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 
 #include "control_fixture.h"
-#include "driver/process.h"
 
 namespace tavro::testing {
 namespace {
@@ -37,7 +36,7 @@ TEST_P(SinglePcTest, ChoosesTheLocalStreamerOnlyWhenTheSettingReadsAsOne) {
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
   EXPECT_EQ(localPeer.accepted(), c.expectSinglePc ? 1 : 0);
   EXPECT_EQ(peer->accepted(), c.expectSinglePc ? 0 : 1);
-  control::closeControlConnection(driver::process().connection);
+  closeControlConnection();
   localPeer.stop();
 }
 
@@ -80,7 +79,7 @@ TEST_F(ControlTest, AnEmptyHostBecomesThisPcsOwnAddressAndIsStored) {
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue);
   EXPECT_EQ(peer->accepted(), 1) << "the streamer at this PC's own address";
   EXPECT_EQ(setting(control::kHostValue), std::string(own));
-  control::closeControlConnection(driver::process().connection);
+  closeControlConnection();
 
   // The stored address is used from then on, without looking it up again.
   driver::Vantrel* second = static_cast<driver::Vantrel*>(createDriver());

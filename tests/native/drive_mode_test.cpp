@@ -45,7 +45,7 @@ TEST_F(DriveModeTest, WithoutARemovableDriveStartFailsWithNotificationTenAndKeep
   createSilentBuffers();
   EXPECT_EQ(driver->start(), asio::kAseNotPresent);
   EXPECT_THAT(spy.codes(), ElementsAre(10u));
-  EXPECT_TRUE(controlOpen());
+  EXPECT_TRUE(controlConnectionOpen());
 }
 
 TEST_F(DriveModeTest, TheLastRemovableDriveIsHandedToTheHostAndTheStreamPlays) {
@@ -76,7 +76,7 @@ TEST_F(DriveModeTest, ADriveThatVanishesMidStreamEndsTheStreamAfterItsLastPacket
   user.join();
   ASSERT_TRUE(played.started) << played.error;
   EXPECT_TRUE(played.stalled);  // no buffer switch once the drive was gone
-  EXPECT_FALSE(controlOpen());
+  EXPECT_FALSE(controlConnectionOpen());
   const sink::StreamReport r = report(1);
   EXPECT_EQ(r.mismatched, 0u);
   // The tick that found the drive gone still had its packet sent.

@@ -19,15 +19,12 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
-#include "control/control_connection.h"
 #include "control/streamer_host.h"
-#include "driver/process.h"
 #include "platform/fault.h"
 #include "platform/open_counts.h"
 #include "platform/registry.h"
 #include "platform/version_fault.h"
 #include "sink/sink_peer.h"
-#include "stream/stream_control.h"
 #include "support/driver_fixture.h"
 #include "support/loopback_address.h"
 #include "support/open_driver.h"
@@ -139,16 +136,15 @@ class FaultSweepTest : public DriverTest, public ::testing::WithParamInterface<W
           std::this_thread::sleep_for(milliseconds(1));
         }
         if (driver->stop() != asio::kAseOk) fail("stop failed");
-        if (driver::process().stream.streamThread != nullptr)
-          fail("streaming thread outlived stop");
+        if (!streamThreadGone()) fail("streaming thread outlived stop");
         driver->disposeBuffers();
       }
     }
     if (driver->Release() != 0) fail("Release left references");
-    if (driver::process().connection.socket.load() != platform::kInvalidSocket) {
+    if (controlConnectionOpen()) {
       fail("control connection left open");
     }
-    if (driver::process().stream.dataSocket.load() != platform::kInvalidSocket) {
+    if (dataSocketOpen()) {
       fail("data socket left open");
     }
     return failure;

@@ -10,7 +10,6 @@
 
 #include "control/error_texts.h"
 #include "control_fixture.h"
-#include "driver/process.h"
 #include "platform/fault.h"
 
 namespace tavro::testing {
@@ -65,12 +64,12 @@ TEST_P(AnnouncementOutcomeTest, FailsClosedWithTheRightTextAndNotification) {
   if (HasFatalFailure()) return;
   std::optional<platform::ScopedFault> fault;
   if (c.fault) fault.emplace(*c.fault);
-  const control::Outcome outcome = control::announceFormat(driver::process().connection, kCdFormat);
+  const control::Outcome outcome = control::announceFormat(controlConnection(), kCdFormat);
   fault.reset();
   EXPECT_EQ(outcome.result, asio::kAseNotPresent);
   EXPECT_STREQ(outcome.text, c.errorText);
   EXPECT_EQ(codesOf(outcome), c.codes);
-  EXPECT_FALSE(controlOpen());
+  EXPECT_FALSE(controlConnectionOpen());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -125,12 +124,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AnnouncementTest, AnAcceptedFormatLeavesTheConnectionOpenForTheStream) {
   connect(0);
   ASSERT_FALSE(HasFatalFailure());
-  const control::Outcome outcome = control::announceFormat(driver::process().connection, kCdFormat);
+  const control::Outcome outcome = control::announceFormat(controlConnection(), kCdFormat);
   EXPECT_TRUE(outcome.ok());
   EXPECT_EQ(outcome.text, nullptr);
   EXPECT_TRUE(codesOf(outcome).empty());
-  EXPECT_TRUE(controlOpen());
-  control::closeControlConnection(driver::process().connection);
+  EXPECT_TRUE(controlConnectionOpen());
+  closeControlConnection();
   ASSERT_TRUE(peer->waitForEnded(1, std::chrono::seconds(5)));
   EXPECT_EQ(peer->received().back(),
             "+ SampleRate 44100 Bits 16 PacketSize 1024 DatagramSize 4096");
@@ -139,8 +138,8 @@ TEST_F(AnnouncementTest, AnAcceptedFormatLeavesTheConnectionOpenForTheStream) {
 TEST_F(AnnouncementTest, AnnouncingOnAClosedConnectionFailsAsAnUnsentFrame) {
   connect(0);
   ASSERT_FALSE(HasFatalFailure());
-  control::closeControlConnection(driver::process().connection);
-  const control::Outcome outcome = control::announceFormat(driver::process().connection, kCdFormat);
+  closeControlConnection();
+  const control::Outcome outcome = control::announceFormat(controlConnection(), kCdFormat);
   EXPECT_EQ(outcome.result, asio::kAseNotPresent);
   EXPECT_STREQ(outcome.text, errors::kCannotSendToStreamer);
   EXPECT_TRUE(codesOf(outcome).empty());

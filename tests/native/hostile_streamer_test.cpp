@@ -11,7 +11,6 @@
 
 #include "control/error_texts.h"
 #include "control/wire_frame.h"
-#include "driver/process.h"
 #include "stream_fixture.h"
 
 namespace tavro::testing {
@@ -124,14 +123,7 @@ std::vector<HostileCase> hostileReplies() {
 
 class HostileStreamerTest : public StreamTest, public ::testing::WithParamInterface<HostileCase> {
  protected:
-  void SetUp() override {
-    StreamTest::SetUp();
-    driver::process().connection.replyLimitMs.store(kTestReplyLimitMs);
-  }
-  void TearDown() override {
-    driver::process().connection.replyLimitMs.store(control::kReplyTimeLimitMs);
-    StreamTest::TearDown();
-  }
+  const ShortReplyLimit replyLimit{kTestReplyLimitMs};
 
   // init, buffers, start, a few switches, stop: where it stops is the outcome.
   Outcome session() {
@@ -175,7 +167,7 @@ TEST_P(HostileStreamerTest, HostGetsTheDocumentedAnswerInTimeAndNothingStaysOpen
   if (c.outcome != Outcome::kStreams) {
     EXPECT_EQ(errorText(), c.errorText);
     EXPECT_EQ(spy.codes(), c.codes);
-    EXPECT_FALSE(controlOpen());
+    EXPECT_FALSE(controlConnectionOpen());
   }
 }
 

@@ -14,7 +14,6 @@
 #include <random>
 #include <thread>
 
-#include "driver/process.h"
 #include "platform/open_counts.h"
 #include "stream_fixture.h"
 
@@ -95,7 +94,7 @@ TEST_P(SoakTest, StartStopCyclesWithAMisbehavingStreamerAndRacingHost) {
       case Race::kCount:
         break;
     }
-    EXPECT_EQ(driver::process().stream.streamThread, nullptr);
+    EXPECT_TRUE(streamThreadGone());
     driver->disposeBuffers();
     peer->stop();
     peer.reset();

@@ -7,12 +7,10 @@
 #include <string>
 
 #include "control_fixture.h"
-#include "driver/process.h"
 #include "platform/fault.h"
 #include "platform/version_fault.h"
 #include "play/audio_source.h"
 #include "play/player.h"
-#include "stream/stream_control.h"
 
 namespace tavro::testing {
 
@@ -90,9 +88,9 @@ class StreamTest : public ControlTest {
 
   // Nothing of a stream outlives it: thread, sockets, events, pages.
   void expectNothingLeftOpen() {
-    EXPECT_EQ(driver::process().stream.streamThread, nullptr);
-    EXPECT_TRUE(driver::process().stream.streamStopped.load());
-    EXPECT_EQ(driver::process().stream.dataSocket.load(), platform::kInvalidSocket);
+    EXPECT_TRUE(streamThreadGone());
+    EXPECT_TRUE(streamStopped());
+    EXPECT_FALSE(dataSocketOpen());
     EXPECT_EQ(platform::callCount(platform::Call::VirtualAlloc) - failedAllocations,
               platform::callCount(platform::Call::VirtualFree));
   }

@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "driver/process.h"
 #include "platform/clock.h"
 #include "stream_fixture.h"
 
@@ -174,10 +173,10 @@ TEST_P(TroubledStreamTest, HostStopsCleanlyWhateverTheStreamerDoes) {
     EXPECT_EQ(played.halves, 6);  // the first, then one per tick
   }
   if (c.streamEndsByItself) {
-    EXPECT_FALSE(controlOpen());
+    EXPECT_FALSE(controlConnectionOpen());
   }
   EXPECT_EQ(driver->stop(), asio::kAseOk);
-  EXPECT_FALSE(controlOpen());
+  EXPECT_FALSE(controlConnectionOpen());
 }
 
 INSTANTIATE_TEST_SUITE_P(AllWires, TroubledStreamTest, ::testing::ValuesIn(kTroubleCases),
@@ -225,10 +224,10 @@ TEST_P(StartRefusalTest, SendsNothingToTheStreamerAndOpensNothing) {
 
   EXPECT_EQ(driver->start(), asio::kAseNotPresent);
   EXPECT_EQ(errorText(), c.text != nullptr ? c.text : textBefore);
-  EXPECT_TRUE(controlOpen());
+  EXPECT_TRUE(controlConnectionOpen());
   EXPECT_EQ(peer->received().size(), framesBefore) << "the streamer heard of a stream";
-  EXPECT_EQ(driver::process().stream.dataSocket.load(), platform::kInvalidSocket);
-  EXPECT_EQ(driver::process().stream.streamThread, nullptr);
+  EXPECT_FALSE(dataSocketOpen());
+  EXPECT_TRUE(streamThreadGone());
   EXPECT_EQ(platform::callCount(platform::Call::VirtualAlloc), allocationsBefore);
   EXPECT_EQ(platform::processPriorityClass(), platform::kNormalPriorityClass);
   EXPECT_EQ(driver->stop(), asio::kAseOk);
@@ -306,8 +305,8 @@ TEST_F(HostOrderTest, ASecondDriverObjectEndsTheRunningStream) {
 
   asio::IAsio* second = createDriver();
   ASSERT_NE(second, nullptr);
-  EXPECT_TRUE(driver::process().stream.streamStopped.load());
-  EXPECT_EQ(driver::process().stream.streamThread, nullptr);
+  EXPECT_TRUE(streamStopped());
+  EXPECT_TRUE(streamThreadGone());
   EXPECT_EQ(report(1).end, sink::StreamEnd::kDriver);
   EXPECT_EQ(second->Release(), 0u);
   EXPECT_EQ(driver->stop(), asio::kAseOk);
@@ -399,7 +398,7 @@ TEST_F(HostOrderTest, StopAndTheStreamsOwnEndMeetingAtTheClaimWindTheStreamUpOnc
   stream::setEndFlagSeam(nullptr);
 
   EXPECT_EQ(platform::callCount(platform::Call::SetPriorityClass) - priorityChangesBefore, 1u);
-  EXPECT_EQ(driver::process().stream.streamThread, nullptr);
+  EXPECT_TRUE(streamThreadGone());
 }
 
 // stop racing the streaming thread's own end, many times over.
@@ -413,7 +412,7 @@ TEST_F(HostOrderTest, StopRacingAStreamThatEndsByItselfNeverHangsOrLeaks) {
     // Around the moment the sink closes after its two ticks (1 ms each at 48 frames).
     std::this_thread::sleep_for(std::chrono::microseconds(500 * (round % 8)));
     EXPECT_EQ(driver->stop(), asio::kAseOk);
-    EXPECT_EQ(driver::process().stream.streamThread, nullptr);
+    EXPECT_TRUE(streamThreadGone());
     ASSERT_EQ(driver->disposeBuffers(), asio::kAseOk);
   }
 }
@@ -481,8 +480,7 @@ TEST_P(StartFailureTest, LeavesWhatTheStepSaysAndNoStream) {
   initAgainst(options);
   createSilentBuffers();
   // The reopening case begins with the connection already gone.
-  if (c.call == platform::Call::connect)
-    control::closeControlConnection(driver::process().connection);
+  if (c.call == platform::Call::connect) closeControlConnection();
   const std::string textBefore = errorText();
   std::optional<platform::ScopedFault> fault;
   if (c.call != platform::Call::Count) fault.emplace(c.call);
@@ -491,13 +489,13 @@ TEST_P(StartFailureTest, LeavesWhatTheStepSaysAndNoStream) {
   fault.reset();
   EXPECT_EQ(errorText(), c.text != nullptr ? c.text : textBefore);
   EXPECT_EQ(spy.codes(), c.notifications);
-  EXPECT_EQ(controlOpen(), c.controlOpenAfter);
-  EXPECT_EQ(driver::process().stream.dataSocket.load(), platform::kInvalidSocket);
+  EXPECT_EQ(controlConnectionOpen(), c.controlOpenAfter);
+  EXPECT_FALSE(dataSocketOpen());
   asio::AsioSamples position{};
   asio::AsioTimeStamp stamp{0x1111, 0x2222};
   driver->getSamplePosition(&position, &stamp);
   EXPECT_EQ(stamp.lo, 0x2222u) << "a time stamp: the driver thinks it streams";
-  EXPECT_EQ(driver::process().stream.streamThread, nullptr);
+  EXPECT_TRUE(streamThreadGone());
   EXPECT_EQ(platform::processPriorityClass(), platform::kNormalPriorityClass);
 }
 

@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "control/error_texts.h"
-#include "driver/process.h"
 #include "transport_fixture.h"
 
 namespace tavro::testing {
@@ -53,7 +52,7 @@ TEST_P(OpenFailureTest, ReportsAndReleasesAsTheStepRequires) {
     EXPECT_STREQ(outcome.text, c.text);
     EXPECT_EQ(outcome.notification, c.notification);
   }
-  EXPECT_EQ(dataOpen(), c.dataOpen);
+  EXPECT_EQ(dataSocketOpen(), c.dataOpen);
   EXPECT_EQ(platform::callCount(Call::closesocket), c.socketsClosed);
   EXPECT_EQ(platform::callCount(Call::RIOCloseCompletionQueue), c.queuesClosed);
   EXPECT_EQ(platform::callCount(Call::RIODeregisterBuffer), c.deregistered);
@@ -63,7 +62,7 @@ TEST_P(OpenFailureTest, ReportsAndReleasesAsTheStepRequires) {
   EXPECT_EQ(platform::callCount(Call::CloseHandle), eventsMade);
   if (c.result == asio::kAseOk) {
     // Registered I/O could not be had: the stream goes over plain UDP.
-    EXPECT_FALSE(usesRio());
+    EXPECT_FALSE(usesRegisteredIo());
     EXPECT_EQ(platform::callCount(Call::bind), 1u);
   }
 }
@@ -212,7 +211,7 @@ TEST_P(VersionChoiceTest, OnlyWindows8And81UseRegisteredIo) {
   layout(kPacketBytes, kDatagramSize, control::kTransportUdp);
   if (HasFatalFailure()) return;
   ASSERT_TRUE(openData(kPacketBytes).ok());
-  EXPECT_EQ(usesRio(), c.registeredIo);
+  EXPECT_EQ(usesRegisteredIo(), c.registeredIo);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, VersionChoiceTest,
@@ -273,8 +272,8 @@ TEST_P(SendFailureTest, FailsAtOnceAndEndsTheStreamThroughItsReceive) {
     platform::ScopedFault fault(c.call, c.plan);
     EXPECT_FALSE(send());
   }
-  EXPECT_EQ(controlOpen(), c.controlOpen);
-  EXPECT_EQ(dataOpen(), c.dataOpen);
+  EXPECT_EQ(controlConnectionOpen(), c.controlOpen);
+  EXPECT_EQ(dataSocketOpen(), c.dataOpen);
   if (c.transport == Transport::kRio) {
     // Nothing more goes out, the next tick wait reports the end at once, and
     // stop has nothing to send on the failed queue.
@@ -305,10 +304,9 @@ TEST_F(StreamingTest, ALaterPacketGivesUpOnAClosedSendQueue) {
   open(Transport::kRio);
   if (HasFatalFailure()) return;
   ASSERT_TRUE(send());
-  stream::DataTransportState& transport = driver::process().stream.transport;
-  platform::rioCloseCompletionQueue(transport.rioTable, transport.sendCompletionQueue);
+  loseRegisteredSendQueue();
   EXPECT_FALSE(send());
-  EXPECT_FALSE(controlOpen());
+  EXPECT_FALSE(controlConnectionOpen());
 }
 
 TEST_F(StreamingTest, ALaterPacketWaitingOnItsCompletionsGivesUpWhenStopBegins) {
@@ -321,11 +319,11 @@ TEST_F(StreamingTest, ALaterPacketWaitingOnItsCompletionsGivesUpWhenStopBegins) 
   bool sent = true;
   std::thread streaming([&] { sent = send(); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  stream::wakeTickReceive(driver::process().stream);
+  stream::wakeTickReceive(streamSlot());
   streaming.join();
   EXPECT_FALSE(sent);
   // Giving up for stop is no failure of the connection.
-  EXPECT_TRUE(controlOpen());
+  EXPECT_TRUE(controlConnectionOpen());
 }
 
 // A streaming thread blocked in its receive is woken without anything being
@@ -345,11 +343,11 @@ TEST_P(WakeTest, WakesABlockedTickReceive) {
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const uint32_t closes = platform::callCount(Call::closesocket);
-  stream::wakeTickReceive(driver::process().stream);
+  stream::wakeTickReceive(streamSlot());
   streaming.join();
   EXPECT_LE(received, 0);
   EXPECT_EQ(platform::callCount(Call::closesocket), closes);
-  EXPECT_TRUE(dataOpen());
+  EXPECT_TRUE(dataSocketOpen());
   uint8_t buffer[stream::kTickReceiveBytes];
   EXPECT_LE(stream::receiveTick(session, buffer), 0);
 }
@@ -390,10 +388,10 @@ TEST_P(LifecycleTest, ClosesEverythingExactlyOnce) {
   EXPECT_EQ(platform::callCount(Call::RIODeregisterBuffer), registrations);
 
   platform::resetCallCounts();
-  stream::closeDataTransport(driver::process().stream);
-  stream::closeDataTransport(driver::process().stream);
-  stream::releaseDataTransport(driver::process().stream);
-  EXPECT_FALSE(dataOpen());
+  stream::closeDataTransport(streamSlot());
+  stream::closeDataTransport(streamSlot());
+  stream::releaseDataTransport(streamSlot());
+  EXPECT_FALSE(dataSocketOpen());
   EXPECT_EQ(platform::callCount(Call::shutdown), 1u);
   EXPECT_EQ(platform::callCount(Call::closesocket), 1u);
   EXPECT_EQ(platform::callCount(Call::RIOCloseCompletionQueue), queues);

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "control/outcome.h"
-#include "driver/process.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
 #include "platform/rio.h"
@@ -21,6 +20,7 @@
 #include "support/driver_fixture.h"
 #include "support/loopback_address.h"
 #include "support/notification_spy.h"
+#include "support/process_state.h"
 
 namespace tavro::testing {
 
@@ -48,8 +48,8 @@ class TransportTest : public DriverTest {
     DriverTest::SetUp();
     // The Winsock reference a driver object would hold for its session.
     platform::netStartup();
-    session.connection = &driver::process().connection;
-    session.slot = &driver::process().stream;
+    session.connection = &controlConnection();
+    session.slot = &streamSlot();
     // Wine numbers the processes of each prefix from the same start, so a
     // program in another prefix may hold this process's first addresses.
     std::string error;
@@ -66,8 +66,8 @@ class TransportTest : public DriverTest {
 
   // As a driver object's release: its sockets go before its Winsock reference.
   void TearDown() override {
-    control::closeControlConnection(driver::process().connection);
-    stream::releaseDataTransport(driver::process().stream);
+    closeControlConnection();
+    stream::releaseDataTransport(streamSlot());
     platform::freePages(session.packetBuffer);
     platform::netCleanup();
     DriverTest::TearDown();
@@ -117,18 +117,11 @@ class TransportTest : public DriverTest {
     const platform::Socket socket = platform::openTcpSocket();
     ASSERT_NE(socket, platform::kInvalidSocket);
     ASSERT_EQ(platform::connectTo(socket, stream::ipv4Endpoint(address, "48168")), 0);
-    driver::process().connection.socket.store(socket);
+    adoptControlSocket(socket);
     ASSERT_TRUE(peer.acceptConnection(std::chrono::seconds(5)));
   }
 
   uint8_t* packet() { return static_cast<uint8_t*>(session.packetBuffer); }
-  static bool dataOpen() {
-    return driver::process().stream.dataSocket.load() != platform::kInvalidSocket;
-  }
-  static bool usesRio() { return driver::process().stream.transport.useRio.load(); }
-  static bool controlOpen() {
-    return driver::process().connection.socket.load() != platform::kInvalidSocket;
-  }
 
   stream::Session session;
   control::StreamerLink link;

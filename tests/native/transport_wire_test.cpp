@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "driver/process.h"
 #include "transport_fixture.h"
 
 namespace tavro::testing {
@@ -79,7 +78,7 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
   if (udp()) {
     const control::Outcome opened = openData(shape.packetBytes);
     ASSERT_TRUE(opened.ok());
-    EXPECT_EQ(usesRio(), transport() == Transport::kRio);
+    EXPECT_EQ(usesRegisteredIo(), transport() == Transport::kRio);
     EXPECT_EQ(opened.text, nullptr);
     EXPECT_EQ(opened.notification, control::Notification::kNone);
   } else {
@@ -168,8 +167,8 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
     EXPECT_TRUE(peer.streamQuietFor(milliseconds(50)));
   }
 
-  stream::closeDataTransport(driver::process().stream);
-  EXPECT_FALSE(dataOpen());
+  stream::closeDataTransport(streamSlot());
+  EXPECT_FALSE(dataSocketOpen());
   EXPECT_THAT(spy.codes(), ::testing::IsEmpty());
 }
 

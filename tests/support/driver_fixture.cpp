@@ -2,10 +2,7 @@
 
 #include "com/class_id.h"
 #include "com/exports.h"
-#include "control/control_connection.h"
-#include "driver/process.h"
-#include "platform/fault.h"
-#include "stream/stream_control.h"
+#include "support/process_state.h"
 
 namespace tavro::testing {
 
@@ -20,18 +17,6 @@ asio::IAsio* createDriver() {
   factory->Release();
   return result == com::kSOk ? static_cast<asio::IAsio*>(driver) : nullptr;
 }
-
-namespace {
-
-void resetProcessState() {
-  control::closeControlConnection(driver::process().connection);
-  stream::releaseDataTransport(driver::process().stream);
-  driver::process().stream.streamStopped.store(true);
-  driver::process().stream.running.store(nullptr);
-  platform::resetCallCounts();
-}
-
-}  // namespace
 
 void DriverTest::SetUp() {
   resetProcessState();

@@ -7,12 +7,10 @@
 #include <optional>
 
 #include "asio/asio.h"
-#include "control/control_connection.h"
-#include "driver/process.h"
 #include "driver/vantrel.h"
 #include "platform/fault.h"
-#include "stream/stream_control.h"
 #include "support/driver_fixture.h"
+#include "support/process_state.h"
 
 namespace tavro::testing {
 
@@ -45,22 +43,15 @@ class FakeOpenConnections {
   static constexpr platform::Socket kData = 0x7A12;
 
   FakeOpenConnections() {
-    driver::process().connection.socket.store(kControl);
-    driver::process().stream.dataSocket.store(kData);
+    adoptControlSocket(kControl);
+    adoptDataSocket(kData);
   }
   ~FakeOpenConnections() {
-    driver::process().connection.socket.store(platform::kInvalidSocket);
-    driver::process().stream.dataSocket.store(platform::kInvalidSocket);
+    adoptControlSocket(platform::kInvalidSocket);
+    adoptDataSocket(platform::kInvalidSocket);
   }
   FakeOpenConnections(const FakeOpenConnections&) = delete;
   FakeOpenConnections& operator=(const FakeOpenConnections&) = delete;
-
-  static bool controlOpen() {
-    return driver::process().connection.socket.load() != platform::kInvalidSocket;
-  }
-  static bool dataOpen() {
-    return driver::process().stream.dataSocket.load() != platform::kInvalidSocket;
-  }
 
  private:
   platform::ScopedFault noShutdown_{platform::Call::shutdown};

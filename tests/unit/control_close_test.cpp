@@ -6,10 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "control/control_connection.h"
-#include "driver/process.h"
 #include "platform/fault.h"
 #include "support/driver_fixture.h"
+#include "support/process_state.h"
 
 namespace tavro::testing {
 namespace {
@@ -37,19 +36,19 @@ TEST_F(ControlCloseTest, ThreadsClosingAtOnceCloseEachSocketExactlyOnce) {
   for (int round = 0; round < kRounds; ++round) {
     const platform::Socket socket = platform::openTcpSocket();
     ASSERT_NE(socket, platform::kInvalidSocket);
-    driver::process().connection.socket.store(socket);
+    adoptControlSocket(socket);
     std::atomic<bool> go{false};
     std::vector<std::thread> closers;
     for (int i = 0; i < kThreads; ++i) {
       closers.emplace_back([&] {
         while (!go.load()) {
         }
-        control::closeControlConnection(driver::process().connection);
+        closeControlConnection();
       });
     }
     go.store(true);
     for (std::thread& closer : closers) closer.join();
-    EXPECT_EQ(driver::process().connection.socket.load(), platform::kInvalidSocket);
+    EXPECT_FALSE(controlConnectionOpen());
   }
   EXPECT_EQ(platform::callCount(Call::closesocket), static_cast<uint32_t>(kRounds));
   EXPECT_EQ(platform::callCount(Call::shutdown), static_cast<uint32_t>(kRounds));
@@ -57,8 +56,8 @@ TEST_F(ControlCloseTest, ThreadsClosingAtOnceCloseEachSocketExactlyOnce) {
 
 TEST_F(ControlCloseTest, ClosingAClosedConnectionTouchesNoSocket) {
   platform::resetCallCounts();
-  control::closeControlConnection(driver::process().connection);
-  control::closeControlConnection(driver::process().connection);
+  closeControlConnection();
+  closeControlConnection();
   EXPECT_EQ(platform::callCount(Call::closesocket), 0u);
 }
 

@@ -11,13 +11,12 @@
 #include <thread>
 
 #include "control/error_texts.h"
-#include "driver/process.h"
 #include "driver/vantrel.h"
 #include "platform/fault.h"
 #include "platform/sync.h"
-#include "stream/stream_control.h"
 #include "support/driver_fixture.h"
 #include "support/notification_spy.h"
+#include "support/process_state.h"
 
 namespace tavro::driver {
 namespace {
@@ -164,10 +163,10 @@ TEST_F(DriverObjectTest, FailedInitWithoutSettingsReportsOpenFailureAndPostsNoth
 }
 
 TEST_F(DriverObjectTest, ConstructingAnotherDriverEndsAStreamLeftRunning) {
-  driver::process().stream.streamStopped.store(false);
+  testing::leaveStreamRunning();
   asio::IAsio* second = testing::createDriver();
   ASSERT_NE(second, nullptr);
-  EXPECT_TRUE(driver::process().stream.streamStopped.load());
+  EXPECT_TRUE(testing::streamStopped());
   second->Release();
 }
 

@@ -60,8 +60,8 @@ class OutputBuffersTest : public testing::OpenDriverTest {
     EXPECT_FALSE(active(0));
     EXPECT_FALSE(active(1));
     EXPECT_FALSE(holdsCallbacks());
-    EXPECT_FALSE(FakeOpenConnections::controlOpen());
-    EXPECT_FALSE(FakeOpenConnections::dataOpen());
+    EXPECT_FALSE(testing::controlConnectionOpen());
+    EXPECT_FALSE(testing::dataSocketOpen());
     EXPECT_EQ(callCount(Call::VirtualFree), callCount(Call::VirtualAlloc) - failedAllocations)
         << "every block made was released";
   }
@@ -225,8 +225,8 @@ TEST_F(OutputBuffersTest, CreatingAgainReleasesTheEarlierBuffersButKeepsTheConne
   EXPECT_TRUE(active(1));
   EXPECT_EQ(secondHalfOffset(second[0]), 128 * 4);
   EXPECT_FALSE(holdsCallbacks());
-  EXPECT_TRUE(FakeOpenConnections::controlOpen());
-  EXPECT_TRUE(FakeOpenConnections::dataOpen());
+  EXPECT_TRUE(testing::controlConnectionOpen());
+  EXPECT_TRUE(testing::dataSocketOpen());
   EXPECT_EQ(callCount(Call::closesocket), 0u);
 }
 

@@ -10,9 +10,9 @@
 #include "control/control_connection.h"
 #include "control/format_announcement.h"
 #include "control/streamer_host.h"
-#include "driver/process.h"
 #include "platform/registry.h"
 #include "support/driver_fixture.h"
+#include "support/process_state.h"
 #include "support/registry_sandbox.h"
 
 namespace tavro::testing {
@@ -49,7 +49,7 @@ class WindowsControlTest : public DriverTest {
 // holds the process's Winsock reference.
 TEST_F(WindowsControlTest, ConnectingReachesTheSinkNamedInTheRegistryAndReadsItsSettings) {
   control::StreamerLink link;
-  ASSERT_TRUE(control::connectStreamer(driver::process().connection, link).ok());
+  ASSERT_TRUE(control::connectStreamer(controlConnection(), link).ok());
   EXPECT_EQ(link.hostName, sinkAddress);
   EXPECT_EQ(link.localAddressText, sinkAddress);
   // As run_with_sink.sh starts the sink.
@@ -59,8 +59,8 @@ TEST_F(WindowsControlTest, ConnectingReachesTheSinkNamedInTheRegistryAndReadsIts
   EXPECT_EQ(link.settings.interfaceIndex, 1u);
   EXPECT_THAT(link.settings.interfaces, ElementsAre(u"sSpeakers", u"ASIO: Studio"));
 
-  EXPECT_TRUE(control::announceFormat(driver::process().connection, {44100, 24, 1024, 6144}).ok());
-  EXPECT_NE(driver::process().connection.socket.load(), platform::kInvalidSocket);
+  EXPECT_TRUE(control::announceFormat(controlConnection(), {44100, 24, 1024, 6144}).ok());
+  EXPECT_TRUE(controlConnectionOpen());
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include "driver/process.h"
 #include "transport_fixture.h"
 
 namespace tavro::testing {
@@ -39,7 +38,7 @@ TEST_F(WindowsVersionTest, TheReportedVersionLeadsToPlainUdpOnTheWire) {
   platform::resetCallCounts();
   const control::Outcome opened = openData(kPacketBytes);
   ASSERT_TRUE(opened.ok());
-  EXPECT_FALSE(usesRio());
+  EXPECT_FALSE(usesRegisteredIo());
   // Only a Windows 8 report asks for the table (and finds none under Wine),
   // leaving nothing of the attempt open.
   const bool asked = expectedVersion == "6.2";
@@ -69,10 +68,10 @@ TEST_F(WindowsVersionTest, AReceiveWaitingForATickIsWokenWithoutClosingTheSocket
     received = stream::receiveTick(session, buffer);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  stream::wakeTickReceive(driver::process().stream);
+  stream::wakeTickReceive(streamSlot());
   streaming.join();
   EXPECT_LE(received, 0);
-  EXPECT_TRUE(dataOpen());
+  EXPECT_TRUE(dataSocketOpen());
 }
 
 }  // namespace
