@@ -11,17 +11,16 @@
 #include <optional>
 
 #include "control/control_connection.h"
+#include "driver/process.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
 #include "platform/version.h"
 #include "stream/data_transport.h"
 #include "stream/stream_control.h"
-#include "tests/support/process_state.h"
 
 namespace {
 
 using namespace tavro;
-using namespace tavro::testing;
 
 constexpr char kAddress[] = "127.77.0.1";
 
@@ -31,8 +30,8 @@ class Stream {
       : version_(platform::Call::GetVersionExA,
                  {.value = platform::versionFaultValue(6, registeredIo ? 2 : 1)}) {
     platform::netStartup();
-    session_.connection = &controlConnection();
-    session_.slot = &streamSlot();
+    session_.connection = &driver::process().connection;
+    session_.slot = &driver::process().stream;
 
     sink_ = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in local{};
@@ -50,11 +49,12 @@ class Stream {
     session_.datagramsPerBuffer = packetBytes / datagramSize;
     session_.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
     ready_ = stream::openDataSocket(session_, link_, packetBytes + stream::kTickSlotsBytes).ok() &&
-             usesRegisteredIo() == registeredIo && stream::buildDatagramSlots(session_);
+             driver::process().stream.transport.useRio.load() == registeredIo &&
+             stream::buildDatagramSlots(session_);
     if (ready_) stream::primeDataTransport(session_);
   }
   ~Stream() {
-    stream::releaseDataTransport(streamSlot());
+    stream::releaseDataTransport(driver::process().stream);
     platform::freePages(session_.packetBuffer);
     platform::netCleanup();
     close(sink_);
