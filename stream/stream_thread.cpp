@@ -65,6 +65,9 @@ bool onStreamThread() noexcept { return isStreamThread; }
 
 bool processTick(Session& session) noexcept {
   if (!session.streaming.load(std::memory_order_acquire)) return false;
+  // A half that can no longer be sent is never asked of the host: the drive
+  // check may close the connection while more ticks wait in one receive.
+  if (!session.connection->open()) return false;
   // Loaded once: a host may clear it between a test and a call.
   asio::AsioCallbacks* callbacks = session.callbacks.load(std::memory_order_acquire);
   if (callbacks == nullptr || callbacks->bufferSwitch == nullptr) return false;
