@@ -46,9 +46,12 @@ uint32_t runStream(void* argument) {
       control::closeControlConnection(*session.connection);
       break;
     }
-    // Counters only: the log reads them at stop, never per tick.
-    session.ticksReceived.fetch_add(1, std::memory_order_relaxed);
+    // Counters only: the log reads them at stop, never per tick. Ticks that
+    // came together count one by one; a receive that holds none counts as
+    // one tick, ignored.
     const int32_t ticks = ticksIn(session, received);
+    session.ticksReceived.fetch_add(ticks > 0 ? static_cast<uint64_t>(ticks) : 1u,
+                                    std::memory_order_relaxed);
     if (ticks == 0) session.ticksIgnored.fetch_add(1, std::memory_order_relaxed);
     for (int32_t tick = ticks; tick > 0 && !state.streamStopped.load(std::memory_order_acquire);
          --tick) {
