@@ -15,10 +15,14 @@ if(NOT WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/sink/packet_inspector.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/packet_consumer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/wav_writer.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/sink/dsf_writer.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/sink/dsf_writer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/device_probe.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/busy_holder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/device_list.cpp)
   target_include_directories(tavro_sink_peer PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   find_package(Threads REQUIRED)
-  target_link_libraries(tavro_sink_peer PUBLIC tavro_test_signal Threads::Threads)
+  find_package(ALSA REQUIRED)
+  target_link_libraries(tavro_sink_peer PUBLIC tavro_test_signal Threads::Threads ALSA::ALSA)
   tavro_warnings(tavro_sink_peer)
 
   add_executable(tavro-sink ${CMAKE_CURRENT_LIST_DIR}/sink/main.cpp)
