@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "sink/device_list.h"
 #include "sink/sink_arguments.h"
 #include "sink/sink_peer.h"
 
@@ -16,6 +17,10 @@ int main(int argc, char** argv) {
     if (!error.empty()) std::fprintf(stderr, "tavro-sink: %s\n", error.c_str());
     std::fputs(tavro::sink::kUsage, error.empty() ? stdout : stderr);
     return error.empty() ? 0 : 2;
+  }
+  if (options.listDevices) {
+    tavro::sink::listDevices([](const std::string& line) { std::printf("%s\n", line.c_str()); });
+    return 0;
   }
 
   // Ctrl-C and kill are taken here, on the main thread, not by the server's.

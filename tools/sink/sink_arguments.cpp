@@ -31,7 +31,9 @@ const char kUsage[] =
     "  --dop auto|on|off    24-bit streams at 176.4/352.8/705.6/1411.2 kHz: DoP when\n"
     "                       the first packet carries DoP markers (auto), always, never\n"
     "  --ticks N            end each stream after N ticks by closing the connection\n"
-    "  --seconds S          the same, after S seconds of audio\n";
+    "  --seconds S          the same, after S seconds of audio\n"
+    "  --list-devices       print each playback device with the formats and rates it\n"
+    "                       takes unconverted, then exit\n";
 
 namespace {
 
@@ -55,6 +57,10 @@ bool parseArguments(int argc, char** argv, SinkOptions& options, std::string& er
     }
     if (option == "--verify") {
       options.verify = true;
+      continue;
+    }
+    if (option == "--list-devices") {
+      options.listDevices = true;
       continue;
     }
     if (option == "--help" || option == "-h") {

@@ -81,6 +81,8 @@ struct SinkOptions {
   double seconds = 0;  // the same bound in seconds, when tickLimit is 0
   std::array<StepScript, kStepCount> script{};
   std::chrono::milliseconds silence{200};
+  // Print the playback devices and what each takes instead of serving.
+  bool listDevices = false;
 };
 
 // The usual replies, as the peer sends them with no script.
