@@ -18,7 +18,10 @@ if(NOT WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/sink/dsf_writer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/device_probe.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/busy_holder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/datagram_intake.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/device_format.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/alsa_output.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/device_player.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/device_list.cpp)
   target_include_directories(tavro_sink_peer PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   find_package(Threads REQUIRED)

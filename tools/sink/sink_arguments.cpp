@@ -33,7 +33,14 @@ const char kUsage[] =
     "  --ticks N            end each stream after N ticks by closing the connection\n"
     "  --seconds S          the same, after S seconds of audio\n"
     "  --list-devices       print each playback device with the formats and rates it\n"
-    "                       takes unconverted, then exit\n";
+    "                       takes unconverted, then exit\n"
+    "  --device NAME        play every stream to this sound card (an ALSA name such as\n"
+    "                       hw:CARD=D10,DEV=0), bit-perfect and paced by the card; a\n"
+    "                       stream it cannot play is refused with ERROR 1, 2 or 3\n"
+    "  --dsd dop|native|auto  DoP streams to the card: as DoP (default), converted to\n"
+    "                       the card's native DSD format, or native when it has one\n"
+    "  --buffer-packets N   the card's buffer in packets, 2 to 32 (default 4)\n"
+    "  --status N           with --device, a status line every N seconds\n";
 
 namespace {
 
@@ -115,6 +122,28 @@ bool parseArguments(int argc, char** argv, SinkOptions& options, std::string& er
         error = "--dop takes auto, on or off, not " + mode;
         return false;
       }
+    } else if (option == "--device") {
+      options.device = value;
+    } else if (option == "--dsd") {
+      const std::string mode = value;
+      if (mode == "dop") {
+        options.dsd = DsdOutput::kDop;
+      } else if (mode == "native") {
+        options.dsd = DsdOutput::kNative;
+      } else if (mode == "auto") {
+        options.dsd = DsdOutput::kAuto;
+      } else {
+        error = "--dsd takes dop, native or auto, not " + mode;
+        return false;
+      }
+    } else if (option == "--buffer-packets") {
+      if (!numeric(options.bufferPackets)) return false;
+      if (options.bufferPackets < 2 || options.bufferPackets > 32) {
+        error = "--buffer-packets takes 2 to 32, not " + std::string(value);
+        return false;
+      }
+    } else if (option == "--status") {
+      if (!numeric(options.statusSeconds)) return false;
     } else if (option == "--ticks") {
       uint32_t ticks = 0;
       if (!numeric(ticks)) return false;

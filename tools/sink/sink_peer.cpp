@@ -8,10 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
+#include "sink/device_list.h"
 #include "sink/stream_session.h"
 #include "sink/text16.h"
 
@@ -274,21 +276,28 @@ void SinkPeer::serve(int connection) {
     print(std::string("received ") + stepName(step) + ": " + escaped(printable));
     // Datagrams left from an earlier stream must not pass for this one's priming.
     if (step == Step::kAnnouncement) flushDatagrams();
-    if (!answer(connection, step, text)) return;
+    // With a sound card, the card decides the answer: a stream it cannot
+    // play is refused before the driver starts it.
+    std::unique_ptr<AlsaOutput> device;
+    DeviceRequest request;
+    const int refusal = step == Step::kAnnouncement && !options_.device.empty()
+                            ? openDevice(text, device, request)
+                            : 0;
+    if (!answer(connection, step, text, refusal)) return;
     const StepScript& script = options_.script[static_cast<size_t>(step)];
     // Only a whole "+OK", however it was sent, starts a stream.
-    const bool accepted = options_.refuse == 0 && !script.reply &&
+    const bool accepted = refusal == 0 && options_.refuse == 0 && !script.reply &&
                           (script.misbehaviour == Misbehaviour::kNone ||
                            script.misbehaviour == Misbehaviour::kTrickle ||
                            script.misbehaviour == Misbehaviour::kGlued);
     if (step == Step::kAnnouncement && accepted) {
-      takeStream(connection, text);
+      takeStream(connection, text, std::move(device), std::move(request));
       return;
     }
   }
 }
 
-bool SinkPeer::answer(int connection, Step step, const std::u16string& /*text*/) {
+bool SinkPeer::answer(int connection, Step step, const std::u16string& /*text*/, int refusal) {
   const StepScript& script = options_.script[static_cast<size_t>(step)];
   std::string reply;
   switch (step) {
@@ -302,7 +311,7 @@ bool SinkPeer::answer(int connection, Step step, const std::u16string& /*text*/)
       reply = interfacesReply(options_);
       break;
     case Step::kAnnouncement:
-      reply = announcementReply(options_);
+      reply = refusal != 0 ? "ERROR " + std::to_string(refusal) : announcementReply(options_);
       break;
     case Step::kUnknown:
       reply = "ERROR unknown request";
@@ -380,7 +389,35 @@ void SinkPeer::flushDatagrams() {
   }
 }
 
-void SinkPeer::takeStream(int connection, const std::u16string& announcement) {
+int SinkPeer::openDevice(const std::u16string& announcement, std::unique_ptr<AlsaOutput>& device,
+                         DeviceRequest& request) {
+  const std::optional<StreamFormat> format =
+      parseAnnouncement(toUtf8(announcement), options_.transport == 2, nullptr);
+  if (!format) return 0;
+  request.name = options_.device;
+  request.bits = format->bits;
+  request.rate = format->rate;
+  request.packetFrames = format->packetFrames;
+  request.dopStream = dopPossible(*format) && options_.dop != DopMode::kOff;
+  request.dsd = options_.dsd;
+  request.bufferPackets = options_.bufferPackets;
+  DeviceRefusal refusal;
+  device = AlsaOutput::open(request, refusal);
+  if (device) return 0;
+  print("refusing the stream with \"ERROR " + std::to_string(refusal.code) +
+        "\": " + refusal.reason);
+  const std::string offer = describeOffer(options_.device);
+  size_t from = 0;
+  while (from < offer.size()) {
+    const size_t end = std::min(offer.find('\n', from), offer.size());
+    if (end > from) print("  " + offer.substr(from, end - from));
+    from = end + 1;
+  }
+  return refusal.code;
+}
+
+void SinkPeer::takeStream(int connection, const std::u16string& announcement,
+                          std::unique_ptr<AlsaOutput> device, DeviceRequest request) {
   std::string why;
   const std::optional<StreamFormat> format =
       parseAnnouncement(toUtf8(announcement), options_.transport == 2, &why);
@@ -409,11 +446,13 @@ void SinkPeer::takeStream(int connection, const std::u16string& announcement) {
   setup.consumer.outputDir = options_.outputDir;
   setup.consumer.stream = ++streams_;
   setup.print = [this](const std::string& line) { print(line); };
+  setup.statusSeconds = options_.statusSeconds;
   // Ticks are two bytes each and must leave at once.
   const int on = 1;
   ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   print("format accepted; taking the stream");
-  StreamReport report = runStream(setup);
+  StreamReport report =
+      device ? runDeviceStream(setup, std::move(device), std::move(request)) : runStream(setup);
   {
     std::lock_guard guard(lock_);
     reports_.push_back(std::move(report));

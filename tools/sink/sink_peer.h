@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "sink/alsa_output.h"
 #include "sink/stream_format.h"
 #include "sink/stream_report.h"
 #include "sink/tick_style.h"
@@ -83,6 +84,12 @@ struct SinkOptions {
   std::chrono::milliseconds silence{200};
   // Print the playback devices and what each takes instead of serving.
   bool listDevices = false;
+  // A sound card to play every stream to (an alsa-lib PCM name); empty: none,
+  // and the sink's own clock paces the stream.
+  std::string device;
+  DsdOutput dsd = DsdOutput::kDop;
+  uint32_t bufferPackets = 4;  // the card's buffer, in packets
+  uint32_t statusSeconds = 0;  // a status line this often while playing; 0: none
 };
 
 // The usual replies, as the peer sends them with no script.
@@ -130,11 +137,17 @@ class SinkPeer {
   void run();
   void serve(int connection);
   // True to go on with the connection.
-  bool answer(int connection, Step step, const std::u16string& text);
+  // `refusal`: the announcement is answered "ERROR refusal" when not 0.
+  bool answer(int connection, Step step, const std::u16string& text, int refusal);
   bool sendReply(int connection, const std::string& reply, const StepScript& script);
   bool readFrame(int connection, std::u16string& text, size_t& bytes);
   void drainStream(int connection);
-  void takeStream(int connection, const std::u16string& announcement);
+  // Opens the sound card for an announced stream; the refusal code when it
+  // cannot play it, else 0 (also when the announcement is not understood).
+  int openDevice(const std::u16string& announcement, std::unique_ptr<AlsaOutput>& device,
+                 DeviceRequest& request);
+  void takeStream(int connection, const std::u16string& announcement,
+                  std::unique_ptr<AlsaOutput> device, DeviceRequest request);
   void flushDatagrams();
   bool waitReadable(int fd, int timeoutMs);
   void print(const std::string& line);

@@ -1,5 +1,6 @@
 #include "sink/stream_format.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tavro::sink {
@@ -88,6 +89,18 @@ bool looksLikeDop(const uint8_t* packet, uint32_t packetBytes) {
     if (packet[6 * i + 2] == marker && packet[6 * i + 5] == marker) ++marked;
   }
   return frames > 0 && marked * 2 > frames;
+}
+
+bool startsAsDop(const uint8_t* packet, uint32_t packetBytes) {
+  const uint32_t frames = std::min<uint32_t>(packetBytes / 6, 32);
+  if (frames == 0) return false;
+  const uint8_t first = packet[2];
+  if (first != kDopMarkerEven && first != kDopMarkerOdd) return false;
+  for (uint32_t i = 0; i < frames; ++i) {
+    const uint8_t marker = (i & 1) == 0 ? first : static_cast<uint8_t>(first ^ 0xFF);
+    if (packet[6 * i + 2] != marker || packet[6 * i + 5] != marker) return false;
+  }
+  return true;
 }
 
 }  // namespace tavro::sink

@@ -50,6 +50,11 @@ bool dopPossible(const StreamFormat& format);
 // in both channels, as DoP does and PCM almost never does.
 bool looksLikeDop(const uint8_t* packet, uint32_t packetBytes);
 
+// DoP as a card's DSD decoder knows it: the first 32 frames (all of a
+// shorter packet) carry alternating 0x05/0xFA markers, the same in both
+// channels. Stricter than `looksLikeDop`, since playing PCM as DSD is loud.
+bool startsAsDop(const uint8_t* packet, uint32_t packetBytes);
+
 inline constexpr uint8_t kDopMarkerEven = 0x05;  // DoP frames 0, 2, 4, ...
 inline constexpr uint8_t kDopMarkerOdd = 0xFA;
 

@@ -10,6 +10,8 @@ const char* endName(StreamEnd end) {
       return "tick-limit";
     case StreamEnd::kStopped:
       return "stopped";
+    case StreamEnd::kDeviceGone:
+      return "device-gone";
   }
   return "unknown";
 }
@@ -28,6 +30,10 @@ std::string summaryLine(const StreamReport& r) {
   line += field("latency-median-us", r.latencyMedianUs) + field("latency-p99-us", r.latencyP99Us) +
           field("latency-p999-us", r.latencyP999Us) + field("latency-max-us", r.latencyMaxUs) +
           field("tick-late-max-us", r.tickLateMaxUs);
+  line += " device=" + (r.device.empty() ? std::string("-") : r.device) +
+          " format=" + (r.deviceFormat.empty() ? std::string("-") : r.deviceFormat) +
+          " dsd=" + r.dsd + field("underruns", r.underruns) + field("lost", r.lost) +
+          field("device-delay-us", r.deviceDelayUs);
   line += std::string(" end=") + endName(r.end) + " file=" + (r.file.empty() ? "-" : r.file);
   return line;
 }

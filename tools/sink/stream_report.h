@@ -10,9 +10,10 @@
 namespace tavro::sink {
 
 enum class StreamEnd {
-  kDriver,     // the driver closed the control connection
-  kTickLimit,  // --ticks or --seconds: the sink closed it
-  kStopped,    // the sink itself was stopped
+  kDriver,      // the driver closed the control connection
+  kTickLimit,   // --ticks or --seconds: the sink closed it
+  kStopped,     // the sink itself was stopped
+  kDeviceGone,  // the sound card went away (unplugged): the sink closed it
 };
 
 const char* endName(StreamEnd end);
@@ -42,12 +43,19 @@ struct StreamReport {
   uint64_t latencyMaxUs = 0;
   uint64_t tickLateMaxUs = 0;  // how far the pacer's worst tick was behind its schedule
   std::string file;            // empty when none was written
+  // Played to a sound card: which, in what format, and how it went.
+  std::string device;        // empty without one
+  std::string deviceFormat;  // S24_3LE, DSD_U32_BE, ...
+  std::string dsd = "-";     // dop (passed through as PCM), native, or - for PCM
+  uint64_t underruns = 0;
+  uint64_t lost = 0;           // UDP packets that never came, played as silence
+  uint64_t deviceDelayUs = 0;  // the card's queue after each packet, on average
   StreamEnd end = StreamEnd::kDriver;
 
   // Verified, and every packet came whole, with every sample and marker right.
   bool bitExact() const {
     return verified && mismatched == 0 && wrongMarkers == 0 && missing == 0 && malformed == 0 &&
-           packets > 0;
+           lost == 0 && packets > 0;
   }
 };
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "sink/device_player.h"
 #include "sink/packet_consumer.h"
 #include "sink/stream_receiver.h"
 #include "sink/thread_priority.h"
@@ -28,6 +29,26 @@ std::string describeFormat(const SessionSetup& setup) {
                 static_cast<double>(f.periodNs()) / 1e6,
                 setup.transport == 2 ? "in datagrams" : "on the control connection");
   return text;
+}
+
+void addChecks(const SessionSetup& setup, const PacketConsumer& consumer, StreamReport& report) {
+  if (const PacketInspector* inspector = consumer.inspector()) {
+    report.wrongMarkers = inspector->wrongMarkers();
+    report.mismatched = inspector->mismatched();
+    report.firstMismatch = inspector->firstMismatch();
+  }
+  report.verified = setup.consumer.verify;
+  report.file = consumer.file();
+}
+
+void printEnd(const SessionSetup& setup, const PacketConsumer& consumer,
+              const StreamReport& report) {
+  if (report.foreign > 0) {
+    setup.print("ignored " + std::to_string(report.foreign) + " datagrams from other senders");
+  }
+  if (!consumer.fileError().empty()) setup.print(consumer.fileError());
+  if (report.firstMismatch) setup.print(describe(*report.firstMismatch, consumer.layout()));
+  setup.print(summaryLine(report));
 }
 
 }  // namespace
@@ -74,12 +95,7 @@ StreamReport runStream(const SessionSetup& setup) {
   }
   const uint64_t arrived = report.packets + report.malformed;
   report.missing = expected > arrived ? expected - arrived : 0;
-  if (const PacketInspector* inspector = consumer.inspector()) {
-    report.wrongMarkers = inspector->wrongMarkers();
-    report.mismatched = inspector->mismatched();
-    report.firstMismatch = inspector->firstMismatch();
-  }
-  report.verified = setup.consumer.verify;
+  addChecks(setup, consumer, report);
   const LatencyStats& latency = receiver.latency();
   report.latencyMedianUs = latency.percentileUs(0.5);
   report.latencyP99Us = latency.percentileUs(0.99);
@@ -87,19 +103,44 @@ StreamReport runStream(const SessionSetup& setup) {
   report.latencyMaxUs = latency.maxUs();
   report.late = receiver.late();
   report.tickLateMaxUs = static_cast<uint64_t>(pacer.lateMaxNs() / 1000);
-  report.file = consumer.file();
   report.end = end;
 
   if (setup.transport == 2 && !receiver.pacing()) setup.print("no priming datagram arrived");
-  if (receiver.foreign() > 0) {
-    setup.print("ignored " + std::to_string(receiver.foreign()) + " datagrams from other senders");
-  }
   if (pacer.failures() > 0) {
     setup.print(std::to_string(pacer.failures()) + " ticks could not be sent");
   }
-  if (!consumer.fileError().empty()) setup.print(consumer.fileError());
-  if (report.firstMismatch) setup.print(describe(*report.firstMismatch, consumer.layout()));
-  setup.print(summaryLine(report));
+  printEnd(setup, consumer, report);
+  return report;
+}
+
+StreamReport runDeviceStream(const SessionSetup& setup, std::unique_ptr<AlsaOutput> device,
+                             DeviceRequest request) {
+  const StreamFormat& format = setup.consumer.format;
+  setup.print(describeFormat(setup));
+  PacketQueue queue(format.packetBytes);
+  PacketConsumer consumer(setup.consumer);
+  std::thread checker([&] { consumer.run(queue); });
+
+  DevicePlayer player(setup, std::move(device), std::move(request), queue);
+  // The card's clock is read and answered on this thread alone.
+  setup.print("device loop at " + raiseThreadPriority());
+  const StreamEnd end = player.run();
+  restoreThreadPriority();
+  if (end != StreamEnd::kDriver) ::shutdown(setup.control, SHUT_RDWR);
+  player.finish(end);
+  queue.close();
+  checker.join();
+
+  StreamReport report;
+  report.stream = setup.consumer.stream;
+  report.layout = layoutName(consumer.layout());
+  report.rate = format.rate;
+  report.packetFrames = format.packetFrames;
+  report.packetBytes = format.packetBytes;
+  player.fill(report);
+  addChecks(setup, consumer, report);
+  report.end = end;
+  printEnd(setup, consumer, report);
   return report;
 }
 

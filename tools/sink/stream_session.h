@@ -4,8 +4,10 @@
 // queue on a thread of their own.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "sink/alsa_output.h"
 #include "sink/packet_consumer.h"
 #include "sink/stream_format.h"
 #include "sink/stream_report.h"
@@ -22,7 +24,8 @@ struct SessionSetup {
   bool silentAtLimit = false;  // at the limit, stop ticking but keep the connection
   uint32_t tickBytes = 2;
   TickStyle tickStyle = TickStyle::kPaced;
-  ConsumerSetup consumer;  // the format, checks and file
+  ConsumerSetup consumer;      // the format, checks and file
+  uint32_t statusSeconds = 0;  // with a sound card: a status line this often; 0 for none
   std::function<void(const std::string&)> print;
 };
 
@@ -30,5 +33,11 @@ struct SessionSetup {
 // sink is stopped; in the last two cases the control connection is shut down,
 // which tells the driver. Prints and returns the report.
 StreamReport runStream(const SessionSetup& setup);
+
+// The same stream played to a sound card, which paces it instead of the
+// clock: `device` was opened for it with `request`. When the card goes away
+// the control connection is shut down too.
+StreamReport runDeviceStream(const SessionSetup& setup, std::unique_ptr<AlsaOutput> device,
+                             DeviceRequest request);
 
 }  // namespace tavro::sink

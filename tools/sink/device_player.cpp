@@ -1,0 +1,362 @@
+#include "sink/device_player.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "sink/monotonic.h"
+
+namespace tavro::sink {
+namespace {
+
+// The card and the limits are looked at this often even when nothing arrives.
+constexpr int64_t kIdleWaitNs = 50'000'000;
+// How long the answer to the last tick may take before the sink ends anyway.
+constexpr int64_t kLastPacketGraceNs = 1'000'000'000;
+// After the driver closes, datagrams already sent may still be queued.
+constexpr int64_t kDrainQuietNs = 50'000'000;
+constexpr int64_t kDrainLimitNs = 1'000'000'000;
+constexpr int kMostDeviceDescriptors = 8;
+
+int64_t framesToNs(uint64_t frames, uint32_t rate) {
+  return rate == 0 ? 0 : static_cast<int64_t>(frames * 1'000'000'000 / rate);
+}
+
+}  // namespace
+
+DevicePlayer::DevicePlayer(const SessionSetup& setup, std::unique_ptr<AlsaOutput> device,
+                           DeviceRequest request, PacketQueue& queue)
+    : setup_(setup),
+      format_(setup.consumer.format),
+      request_(std::move(request)),
+      device_(std::move(device)),
+      queue_(queue) {
+  current_ = queue_.take();
+  // The widest a packet gets at the card: DSD_U8 doubles the frames, and no
+  // container is wider than 4 bytes.
+  deviceBytes_.resize((size_t{format_.packetFrames} * 2 + 2) * 2 * 4);
+  const auto bufferPackets = std::clamp<uint32_t>(request_.bufferPackets, 2, kTickRing / 2);
+  // A datagram carries no packet number: with one packet asked for at a
+  // time, a lost one cannot make the next one's pieces pass for its own.
+  maxInFlight_ = setup.transport == 2 ? 1 : bufferPackets;
+  // Given up half-way to the moment the card would run dry without it, so
+  // that the silence standing in for it is there in time.
+  lostAfterNs_ = std::max(format_.periodNs() * (bufferPackets - 1) / 2, format_.periodNs() / 2);
+  packetDeviceFrames_ = SampleConverter(format_.bits, device_->sample(), request_.dopStream)
+                            .deviceFramesFor(format_.packetFrames);
+  if (setup.transport == 2) {
+    datagrams_.emplace(setup.udp, format_.datagramSize, format_.datagramsPerPacket());
+  }
+}
+
+StreamEnd DevicePlayer::run() {
+  setup_.print("playing to " + device_->name() + ": " + device_->describe());
+  const int64_t start = monotonicNs();
+  nextStatusNs_ =
+      setup_.statusSeconds == 0 ? INT64_MAX : start + int64_t{setup_.statusSeconds} * 1'000'000'000;
+  for (;;) {
+    const int64_t now = monotonicNs();
+    Step step = askForRoom(now);
+    if (step == Step::kGoOn && limitReached(now)) return StreamEnd::kTickLimit;
+    printStatus(now);
+    if (step == Step::kGoOn) step = waitAndTake(now);
+    switch (step) {
+      case Step::kGoOn:
+        continue;
+      case Step::kDriverEnded:
+        return StreamEnd::kDriver;
+      case Step::kDeviceGone:
+        setup_.print("device " + request_.name +
+                     " is gone; the stream ends, and the next one plays once it is back");
+        return StreamEnd::kDeviceGone;
+      case Step::kStopped:
+        return StreamEnd::kStopped;
+    }
+  }
+}
+
+void DevicePlayer::finish(StreamEnd end) {
+  if (!device_ || end == StreamEnd::kDeviceGone || end == StreamEnd::kStopped) return;
+  if (converter_) {
+    if (const uint32_t frames = converter_->flush(deviceBytes_.data()); frames > 0) {
+      device_->write(deviceBytes_.data(), frames);
+    }
+  }
+  const int64_t queued = framesToNs(device_->bufferFrames(), device_->rate());
+  device_->playOut(queued + 500'000'000);
+}
+
+DevicePlayer::Step DevicePlayer::askForRoom(int64_t now) {
+  if (datagrams_ && !datagrams_->primed()) return Step::kGoOn;
+  if (setup_.tickLimit != 0 && ticks_ >= setup_.tickLimit) return Step::kGoOn;
+  if (inFlight() >= maxInFlight_) return Step::kGoOn;
+  uint32_t room = 0;
+  const DeviceStatus status = device_->avail(room);
+  if (status == DeviceStatus::kGone) return Step::kDeviceGone;
+  if (status == DeviceStatus::kUnderrun) return underrun(now);
+  while (inFlight() < maxInFlight_ && room >= (inFlight() + 1) * packetDeviceFrames_ &&
+         (setup_.tickLimit == 0 || ticks_ < setup_.tickLimit)) {
+    const uint64_t tick = ticks_ + 1;
+    const uint8_t bytes[2] = {static_cast<uint8_t>(tick), static_cast<uint8_t>(tick >> 8)};
+    const ssize_t sent =
+        datagrams_ ? ::sendto(setup_.udp, bytes, sizeof bytes, MSG_DONTWAIT,
+                              reinterpret_cast<const sockaddr*>(&datagrams_->source()),
+                              sizeof(sockaddr_in))
+                   : ::send(setup_.control, bytes, sizeof bytes, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent != static_cast<ssize_t>(sizeof bytes)) {
+      // A full buffer or a passing UDP error: the next round asks again. A
+      // connection that is gone ends the stream.
+      if (!datagrams_ && sent < 0 && errno != EAGAIN && errno != EINTR) return Step::kDriverEnded;
+      break;
+    }
+    tickSentNs_[tick % kTickRing] = now;
+    ticks_ = tick;
+    ++asked_;
+  }
+  return Step::kGoOn;
+}
+
+DevicePlayer::Step DevicePlayer::waitAndTake(int64_t now) {
+  pollfd watched[3 + kMostDeviceDescriptors];
+  int count = 0;
+  watched[count++] = {setup_.wake, POLLIN, 0};
+  watched[count++] = {datagrams_ ? setup_.udp : setup_.control, POLLIN, 0};
+  if (datagrams_) watched[count++] = {setup_.control, POLLIN, 0};
+  const int deviceAt = count;
+  int deviceCount = 0;
+  // Only while nothing is asked for: the room the card reports then is all
+  // the sink's to ask for, and a card with room is not polled in a loop
+  // while the packet that fills it is on its way.
+  const bool mayTick =
+      (!datagrams_ || datagrams_->primed()) && (setup_.tickLimit == 0 || ticks_ < setup_.tickLimit);
+  if (inFlight() == 0 && mayTick) {
+    deviceCount = device_->pollDescriptors(watched + count, kMostDeviceDescriptors);
+    count += deviceCount;
+  }
+  const int64_t waitNs = pollTimeoutNs(now);
+  const timespec wait{static_cast<time_t>(waitNs / 1'000'000'000),
+                      static_cast<long>(waitNs % 1'000'000'000)};
+  const int ready = ::ppoll(watched, static_cast<nfds_t>(count), &wait, nullptr);
+  if (ready < 0) return Step::kGoOn;
+  if (watched[0].revents != 0) return Step::kStopped;
+  if (deviceCount > 0) {
+    const DeviceStatus status = device_->pollStatus(watched + deviceAt, deviceCount);
+    if (status == DeviceStatus::kGone) return Step::kDeviceGone;
+    if (status == DeviceStatus::kUnderrun) return underrun(monotonicNs());
+  }
+  if (watched[1].revents != 0) {
+    const Step step = datagrams_ ? receiveDatagram() : receiveTcp();
+    if (step != Step::kGoOn) return step;
+  }
+  if (datagrams_ && watched[2].revents != 0) {
+    uint8_t unexpected[64];
+    const ssize_t got = ::recv(setup_.control, unexpected, sizeof unexpected, MSG_DONTWAIT);
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+      drainDatagrams();
+      return Step::kDriverEnded;
+    }
+  }
+  return giveUpLost(monotonicNs());
+}
+
+DevicePlayer::Step DevicePlayer::receiveTcp() {
+  const ssize_t count = ::recv(setup_.control, current_->bytes.data() + filled_,
+                               format_.packetBytes - filled_, MSG_DONTWAIT);
+  if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN)) {
+    if (filled_ > 0) ++malformed_;  // a packet cut short
+    return Step::kDriverEnded;
+  }
+  if (count < 0) return Step::kGoOn;
+  bytes_ += static_cast<uint64_t>(count);
+  filled_ += static_cast<uint32_t>(count);
+  if (filled_ < format_.packetBytes) return Step::kGoOn;
+  filled_ = 0;
+  return complete(monotonicNs());
+}
+
+DevicePlayer::Step DevicePlayer::receiveDatagram() {
+  switch (datagrams_->take(current_->bytes.data())) {
+    case DatagramIntake::Kind::kNothing:
+      return Step::kGoOn;
+    case DatagramIntake::Kind::kPriming:
+      setup_.print(datagrams_->describePriming());
+      return Step::kGoOn;
+    case DatagramIntake::Kind::kPiece:
+      bytes_ += datagrams_->lastBytes();
+      return Step::kGoOn;
+    case DatagramIntake::Kind::kPacket:
+      bytes_ += datagrams_->lastBytes();
+      return complete(monotonicNs());
+    case DatagramIntake::Kind::kStop:
+      if (datagrams_->dropped() > 0) ++malformed_;  // the packet under way stays incomplete
+      setup_.print("stop datagram of " + std::to_string(datagrams_->lastBytes()) + " bytes");
+      return Step::kGoOn;
+    case DatagramIntake::Kind::kMalformed:
+      // It spoils the packet it belongs to, whose place silence then takes.
+      bytes_ += datagrams_->lastBytes();
+      ++malformed_;
+      return play(nullptr);
+    case DatagramIntake::Kind::kForeign:
+      ++foreign_;
+      return Step::kGoOn;
+  }
+  return Step::kGoOn;
+}
+
+void DevicePlayer::drainDatagrams() {
+  const int64_t until = monotonicNs() + kDrainLimitNs;
+  while (monotonicNs() < until) {
+    pollfd data{setup_.udp, POLLIN, 0};
+    const timespec quiet{0, kDrainQuietNs};
+    if (::ppoll(&data, 1, &quiet, nullptr) <= 0) return;
+    if (receiveDatagram() != Step::kGoOn) return;
+  }
+}
+
+DevicePlayer::Step DevicePlayer::complete(int64_t now) {
+  const uint64_t index = arrived();
+  if (index >= asked_) ++unasked_;  // the driver sent more than was asked for
+  asked_ = std::max(asked_, index + 1);
+  if (index >= 1 && index <= ticks_ && ticks_ - index < kTickRing) {
+    latency_.add(now - tickSentNs_[index % kTickRing]);
+  }
+  ++packets_;
+  const Step step = play(current_->bytes.data());
+  current_->index = index;
+  queue_.push(std::move(current_));
+  current_ = queue_.take();
+  return step;
+}
+
+DevicePlayer::Step DevicePlayer::giveUpLost(int64_t now) {
+  if (!datagrams_) return Step::kGoOn;
+  const uint64_t expected = arrived();
+  if (expected == 0 || expected > ticks_) return Step::kGoOn;
+  if (now - tickSentNs_[expected % kTickRing] < lostAfterNs_) return Step::kGoOn;
+  // Its credit is taken back: the card's room asks for the next one.
+  datagrams_->restart();
+  ++lost_;
+  return play(nullptr);
+}
+
+bool DevicePlayer::begin(const uint8_t* first) {
+  bool dop = false;
+  if (dopPossible(format_)) {
+    switch (setup_.consumer.dop) {
+      case DopMode::kOn:
+        dop = true;
+        break;
+      case DopMode::kOff:
+        break;
+      case DopMode::kAuto:
+        dop = first != nullptr && startsAsDop(first, format_.packetBytes);
+        break;
+    }
+  }
+  if (isNativeDsd(device_->sample()) && !dop) {
+    setup_.print("the stream is 24-bit PCM, not DoP: playing it as PCM");
+    request_.dopStream = false;
+    device_.reset();
+    DeviceRefusal refusal;
+    device_ = AlsaOutput::open(request_, refusal);
+    if (!device_) {
+      setup_.print(refusal.reason);
+      return false;
+    }
+    setup_.print("playing to " + device_->name() + ": " + device_->describe());
+  }
+  converter_.emplace(format_.bits, device_->sample(), dop);
+  packetDeviceFrames_ = converter_->deviceFramesFor(format_.packetFrames);
+  if (isNativeDsd(device_->sample())) {
+    dsd_ = "native";
+    setup_.print(std::string("DoP converted to native ") + sampleName(device_->sample()));
+  } else if (dop) {
+    dsd_ = "dop";
+    setup_.print(std::string("DoP passed through as ") + sampleName(device_->sample()));
+  }
+  return true;
+}
+
+DevicePlayer::Step DevicePlayer::play(const uint8_t* packet) {
+  if (!converter_ && !begin(packet)) return Step::kDeviceGone;
+  uint8_t* out = deviceBytes_.data();
+  const uint32_t frames = packet != nullptr ? converter_->convert(packet, format_.packetFrames, out)
+                                            : converter_->silence(format_.packetFrames, out);
+  for (int attempt = 0;; ++attempt) {
+    const DeviceStatus status = device_->write(out, frames);
+    if (status == DeviceStatus::kOk) break;
+    if (status == DeviceStatus::kGone || attempt > 2) return Step::kDeviceGone;
+    if (const Step step = underrun(monotonicNs()); step != Step::kGoOn) return step;
+  }
+  const uint32_t delay = device_->delayFrames();
+  delaySumUs_ += static_cast<uint64_t>(framesToNs(delay, device_->rate()) / 1000);
+  ++delaySamples_;
+  dryAtNs_ = monotonicNs() + framesToNs(delay, device_->rate());
+  return Step::kGoOn;
+}
+
+DevicePlayer::Step DevicePlayer::underrun(int64_t now) {
+  ++underruns_;
+  const int64_t gapMs = std::max<int64_t>(0, now - dryAtNs_) / 1'000'000;
+  setup_.print("underrun (at least " + std::to_string(gapMs) + " ms)");
+  return device_->recover() == DeviceStatus::kOk ? Step::kGoOn : Step::kDeviceGone;
+}
+
+int64_t DevicePlayer::pollTimeoutNs(int64_t now) const {
+  int64_t wait = kIdleWaitNs;
+  if (datagrams_) {
+    const uint64_t expected = arrived();
+    if (expected >= 1 && expected <= ticks_) {
+      wait = std::min(wait, tickSentNs_[expected % kTickRing] + lostAfterNs_ - now);
+    }
+  }
+  wait = std::min(wait, nextStatusNs_ - now);
+  if (setup_.tickLimit != 0 && ticks_ >= setup_.tickLimit)
+    wait = std::min<int64_t>(wait, 10'000'000);
+  return std::max<int64_t>(wait, 0);
+}
+
+void DevicePlayer::printStatus(int64_t now) {
+  if (now < nextStatusNs_) return;
+  nextStatusNs_ = now + int64_t{setup_.statusSeconds} * 1'000'000'000;
+  setup_.print("status: stream=" + std::to_string(setup_.consumer.stream) +
+               " packets=" + std::to_string(packets_) + " underruns=" + std::to_string(underruns_) +
+               " lost=" + std::to_string(lost_) +
+               " device-delay-us=" + std::to_string(deviceDelayUs()));
+}
+
+bool DevicePlayer::limitReached(int64_t now) {
+  if (setup_.tickLimit == 0 || ticks_ < setup_.tickLimit) return false;
+  if (arrived() >= asked_) return true;
+  if (limitSeenNs_ < 0) limitSeenNs_ = now;
+  return now - limitSeenNs_ > kLastPacketGraceNs + 4 * format_.periodNs();
+}
+
+uint64_t DevicePlayer::deviceDelayUs() const {
+  return delaySamples_ == 0 ? 0 : delaySumUs_ / delaySamples_;
+}
+
+void DevicePlayer::fill(StreamReport& report) const {
+  report.transport = datagrams_ ? datagrams_->transport() : "tcp";
+  report.ticks = ticks_;
+  report.packets = packets_;
+  report.bytes = bytes_;
+  report.malformed = malformed_;
+  report.unasked = unasked_;
+  report.foreign = foreign_;
+  report.latencyMedianUs = latency_.percentileUs(0.5);
+  report.latencyP99Us = latency_.percentileUs(0.99);
+  report.latencyP999Us = latency_.percentileUs(0.999);
+  report.latencyMaxUs = latency_.maxUs();
+  report.device = request_.name;
+  report.deviceFormat = device_ ? sampleName(device_->sample()) : "-";
+  report.dsd = dsd_;
+  report.underruns = underruns_;
+  report.lost = lost_;
+  report.deviceDelayUs = deviceDelayUs();
+}
+
+}  // namespace tavro::sink
