@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 
 #include "sink/monotonic.h"
 
@@ -55,6 +56,7 @@ DevicePlayer::DevicePlayer(const SessionSetup& setup, std::unique_ptr<AlsaOutput
 StreamEnd DevicePlayer::run() {
   setup_.print("playing to " + device_->name() + ": " + device_->describe());
   const int64_t start = monotonicNs();
+  startNs_ = start;
   nextStatusNs_ =
       setup_.statusSeconds == 0 ? INT64_MAX : start + int64_t{setup_.statusSeconds} * 1'000'000'000;
   for (;;) {
@@ -322,7 +324,9 @@ int64_t DevicePlayer::pollTimeoutNs(int64_t now) const {
 void DevicePlayer::printStatus(int64_t now) {
   if (now < nextStatusNs_) return;
   nextStatusNs_ = now + int64_t{setup_.statusSeconds} * 1'000'000'000;
-  setup_.print("status: stream=" + std::to_string(setup_.consumer.stream) +
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(now - startNs_) / 1e9);
+  setup_.print("status: stream=" + std::to_string(setup_.consumer.stream) + " seconds=" + seconds +
                " packets=" + std::to_string(packets_) + " underruns=" + std::to_string(underruns_) +
                " lost=" + std::to_string(lost_) +
                " device-delay-us=" + std::to_string(deviceDelayUs()));
