@@ -4,6 +4,7 @@ if(NOT WIN32)
   add_library(tavro_sink_peer STATIC
     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_peer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_arguments.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/foreground.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/text16.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/stream_format.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/stream_session.cpp

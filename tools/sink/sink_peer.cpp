@@ -33,21 +33,6 @@ std::string joinNumbers(const SinkOptions& o) {
          " spare 0 invert 0 driveMode " + std::to_string(o.driveMode);
 }
 
-// Replies and interface lists hold newlines; printed lines must stay one each.
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
 void closeQuietly(int fd) {
   if (fd >= 0) ::close(fd);
 }
