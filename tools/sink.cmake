@@ -1,5 +1,6 @@
 # tavro-sink: a stand-in for the streamer on TCP port 48168, for users checking
-# their set-up and for the tests, which link its core. Linux only.
+# their set-up and for the tests, which link its core (and build their
+# misbehaving streamers on its hooks). Linux only.
 if(NOT WIN32)
   add_library(tavro_sink_peer STATIC
     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_peer.cpp

@@ -5,12 +5,12 @@ set(TAVRO_CONTROL_TEST_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 add_executable(control_tests ${TAVRO_CONTROL_TEST_DIR}/control_connection_test.cpp
                              ${TAVRO_CONTROL_TEST_DIR}/format_announcement_test.cpp)
-target_link_libraries(control_tests PRIVATE tavro_test_support tavro_sink_peer GTest::gmock_main)
+target_link_libraries(control_tests PRIVATE tavro_test_support tavro_hostile_peer GTest::gmock_main)
 tavro_warnings(control_tests)
 gtest_discover_tests(control_tests DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 60)
 
 add_executable(control_single_pc_tests ${TAVRO_CONTROL_TEST_DIR}/control_single_pc_test.cpp)
-target_link_libraries(control_single_pc_tests PRIVATE tavro_test_support tavro_sink_peer
+target_link_libraries(control_single_pc_tests PRIVATE tavro_test_support tavro_hostile_peer
                       GTest::gmock_main)
 tavro_warnings(control_single_pc_tests)
 gtest_discover_tests(control_single_pc_tests DISCOVERY_TIMEOUT 30

@@ -13,7 +13,6 @@ namespace tavro::testing {
 namespace {
 
 using platform::Call;
-using sink::Misbehaviour;
 using sink::Step;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -84,7 +83,7 @@ class InitFailureTest : public ControlTest, public ::testing::WithParamInterface
         return;
       case HostSetting::kPeer: {
         setSetting(control::kHostValue, address);
-        sink::SinkOptions options;
+        HostileOptions options;
         options.script[static_cast<size_t>(c.step)] = {c.misbehaviour, c.reply};
         startPeer(options);
         return;
@@ -218,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(Table, InitFailureTest, ::testing::ValuesIn(kInitFailur
 TEST_F(ControlTest, ConnectingReadsTheStreamersSettingsAndKeepsTheConnectionOpen) {
   setSetting(control::kSinglePcValue, "0");
   setSetting(control::kHostValue, address);
-  sink::SinkOptions options;
+  HostileOptions options;
   options.bufferIndex = 3;
   options.transport = 2;
   options.wordLength = 16;
@@ -249,7 +248,7 @@ TEST_F(ControlTest, ConnectingReadsTheStreamersSettingsAndKeepsTheConnectionOpen
 
 TEST_F(ControlTest, RepliesAreReadOnlyUpToTheirNulWhateverTheFrameHoldsAfterIt) {
   setSetting(control::kHostValue, address);
-  sink::SinkOptions options;
+  HostileOptions options;
   options.dirtyTail = true;
   options.interfaces = {"One", "Two"};
   startPeer(options);
@@ -262,7 +261,7 @@ TEST_F(ControlTest, RepliesAreReadOnlyUpToTheirNulWhateverTheFrameHoldsAfterIt) 
 
 TEST_F(ControlTest, AGreetingReplyOfThreeUnitsLeavesNoLocalAddress) {
   setSetting(control::kHostValue, address);
-  sink::SinkOptions options;
+  HostileOptions options;
   options.script[0].reply = "OK ";
   startPeer(options);
   control::StreamerLink link;
@@ -272,7 +271,7 @@ TEST_F(ControlTest, AGreetingReplyOfThreeUnitsLeavesNoLocalAddress) {
 
 TEST_F(ControlTest, AGreetingReplyWithoutNulIsReadToTheEndOfTheFrame) {
   setSetting(control::kHostValue, address);
-  sink::SinkOptions options;
+  HostileOptions options;
   options.script[0].misbehaviour = Misbehaviour::kUnterminated;
   startPeer(options);
   control::StreamerLink link;
@@ -282,7 +281,7 @@ TEST_F(ControlTest, AGreetingReplyWithoutNulIsReadToTheEndOfTheFrame) {
 
 TEST_F(ControlTest, AFailedInterfaceQueryKeepsTheSettingsAlreadyRead) {
   setSetting(control::kHostValue, address);
-  sink::SinkOptions options;
+  HostileOptions options;
   options.bufferIndex = 2;
   options.transport = 2;
   options.script[static_cast<size_t>(Step::kInterfaces)].misbehaviour =

@@ -1,6 +1,7 @@
 #pragma once
 // A driver, a registry of its own, a notification spy and, when a case asks
-// for one, a tavro-sink peer on a loopback address of the test's own.
+// for one, a tavro-sink peer (misbehaving as the case says) on a loopback
+// address of the test's own.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,8 +10,8 @@
 
 #include "control/control_connection.h"
 #include "control/streamer_host.h"
+#include "hostile/hostile_peer.h"
 #include "platform/registry.h"
-#include "sink/sink_peer.h"
 #include "support/loopback_address.h"
 #include "support/notification_spy.h"
 #include "support/open_driver.h"
@@ -37,9 +38,9 @@ class ControlTest : public OpenDriverTest {
   }
 
   // Listens at `options.address`, or at the test's own address when empty.
-  sink::SinkPeer& startPeer(sink::SinkOptions options = {}, bool ownAddress = true) {
+  sink::SinkPeer& startPeer(HostileOptions options = {}, bool ownAddress = true) {
     if (ownAddress) options.address = address;
-    peer = std::make_unique<sink::SinkPeer>(std::move(options));
+    peer = makeHostilePeer(options);
     std::string error;
     EXPECT_TRUE(peer->start(&error)) << error;
     return *peer;

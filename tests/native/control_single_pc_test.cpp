@@ -72,7 +72,7 @@ TEST_F(ControlTest, AnEmptyHostBecomesThisPcsOwnAddressAndIsStored) {
     GTEST_SKIP() << "this machine's own name does not resolve";
   }
   setSetting(control::kHostValue, "");
-  sink::SinkOptions options;
+  HostileOptions options;
   options.address = own;
   startPeer(options, false);
 

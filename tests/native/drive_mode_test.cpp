@@ -29,8 +29,8 @@ class DriveModeTest : public StreamTest {
   void drives(const std::string& list) { setEnv("TAVRO_DRIVES", list); }
   std::string folder(const char* name) { return (scratch / name).string(); }
 
-  void initOnThisPc(sink::TickStyle ticks = sink::TickStyle::kPaced) {
-    sink::SinkOptions options = sinkOptions(24, 0, 0);
+  void initOnThisPc(TickStyle ticks = TickStyle::kPaced) {
+    HostileOptions options = sinkOptions(24, 0, 0);
     options.tickStyle = ticks;
     options.driveMode = 1;
     options.address = control::kSinglePcHost;
@@ -67,8 +67,7 @@ TEST_F(DriveModeTest, TheLastRemovableDriveIsHandedToTheHostAndTheStreamPlays) {
 // Ticks one at a time, and ticks of every length from 1 to 64 bytes, so that
 // a receive often holds many (every two bytes are one) when the drive is
 // found gone: no half is asked of the host once it can no longer be sent.
-class DriveVanishTest : public DriveModeTest,
-                        public ::testing::WithParamInterface<sink::TickStyle> {};
+class DriveVanishTest : public DriveModeTest, public ::testing::WithParamInterface<TickStyle> {};
 
 TEST_P(DriveVanishTest, ADriveThatVanishesMidStreamEndsTheStreamAfterItsLastPacket) {
   drives("E=removable:" + folder("stick-e"));
@@ -92,10 +91,9 @@ TEST_P(DriveVanishTest, ADriveThatVanishesMidStreamEndsTheStreamAfterItsLastPack
 }
 
 INSTANTIATE_TEST_SUITE_P(Ticks, DriveVanishTest,
-                         ::testing::Values(sink::TickStyle::kPaced, sink::TickStyle::kEveryLength),
+                         ::testing::Values(TickStyle::kPaced, TickStyle::kEveryLength),
                          [](const auto& info) {
-                           return info.param == sink::TickStyle::kEveryLength ? "EveryLength"
-                                                                              : "Paced";
+                           return info.param == TickStyle::kEveryLength ? "EveryLength" : "Paced";
                          });
 
 }  // namespace

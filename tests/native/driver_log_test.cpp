@@ -101,7 +101,7 @@ TEST_F(DriverLogTest, AStreamIsLoggedOnlyWhenTheFileExists) {
 
 TEST_F(DriverLogTest, ARefusalIsLoggedWithItsErrorTextAndNotificationCode) {
   createLog();
-  sink::SinkOptions options = sinkOptions(24, 0, 3);
+  HostileOptions options = sinkOptions(24, 0, 3);
   options.refuse = 2;
   initAgainst(options);
   const play::PlayResult result = playSignal(48000, 4);

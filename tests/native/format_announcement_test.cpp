@@ -16,7 +16,6 @@ namespace tavro::testing {
 namespace {
 
 using platform::Call;
-using sink::Misbehaviour;
 using sink::Step;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -27,9 +26,9 @@ constexpr control::AnnouncedFormat kCdFormat{44100, 16, 1024, 4096};
 class AnnouncementTest : public ControlTest {
  protected:
   // Connects through init against a peer scripted for the announcement.
-  void connect(int refuse, sink::StepScript script = {}) {
+  void connect(int refuse, StepScript script = {}) {
     setSetting(control::kHostValue, address);
-    sink::SinkOptions options;
+    HostileOptions options;
     options.refuse = refuse;
     options.script[static_cast<size_t>(Step::kAnnouncement)] = std::move(script);
     startPeer(options);
@@ -40,7 +39,7 @@ class AnnouncementTest : public ControlTest {
 struct AnnouncementCase {
   const char* name;
   int refuse;
-  sink::StepScript script;
+  StepScript script;
   std::optional<Call> fault;
   const char* errorText;
   std::vector<uintptr_t> codes;

@@ -16,7 +16,6 @@
 namespace tavro::testing {
 namespace {
 
-using sink::Misbehaviour;
 using sink::Step;
 namespace errors = control::errors;
 
@@ -154,7 +153,7 @@ class HostileStreamerTest : public StreamTest, public ::testing::WithParamInterf
 TEST_P(HostileStreamerTest, HostGetsTheDocumentedAnswerInTimeAndNothingStaysOpen) {
   const HostileCase& c = GetParam();
   useWire(Wire::kTcp);
-  sink::SinkOptions options = sinkOptions(24, 0, 0);
+  HostileOptions options = sinkOptions(24, 0, 0);
   options.script[static_cast<size_t>(c.step)] = {c.misbehaviour, c.reply};
   startPeer(options);
 

@@ -53,14 +53,13 @@ TEST_P(SoakTest, StartStopCyclesWithAMisbehavingStreamerAndRacingHost) {
     const auto peerKind = static_cast<Peer>(random() % static_cast<uint32_t>(Peer::kCount));
     const auto race = static_cast<Race>(random() % static_cast<uint32_t>(Race::kCount));
     SCOPED_TRACE(cycle);
-    sink::SinkOptions options = sinkOptions(24, 0, 0);
+    HostileOptions options = sinkOptions(24, 0, 0);
     options.verify = false;
     options.tickLimit =
         peerKind == Peer::kStreams || peerKind == Peer::kJunkTicks || peerKind == Peer::kFloods
             ? 0
             : 1 + static_cast<uint32_t>(random() % 4);
-    options.tickStyle =
-        peerKind == Peer::kFloods ? sink::TickStyle::kFlood : sink::TickStyle::kPaced;
+    options.tickStyle = peerKind == Peer::kFloods ? TickStyle::kFlood : TickStyle::kPaced;
     options.silentAtLimit = peerKind == Peer::kFallsSilent;
     options.tickBytes = peerKind == Peer::kJunkTicks ? 3 : 2;
     startPeer(options);

@@ -48,8 +48,8 @@ class StreamTest : public ControlTest {
                                                             : platform::versionFaultValue(6, 1)});
   }
 
-  sink::SinkOptions sinkOptions(uint32_t wordLength, uint32_t shift, uint32_t bufferIndex) const {
-    sink::SinkOptions options;
+  HostileOptions sinkOptions(uint32_t wordLength, uint32_t shift, uint32_t bufferIndex) const {
+    HostileOptions options;
     options.transport = wire_ == Wire::kTcp ? 1 : 2;
     options.wordLength = wordLength;
     options.shift = shift;
@@ -58,7 +58,7 @@ class StreamTest : public ControlTest {
     return options;
   }
 
-  void initAgainst(sink::SinkOptions options) {
+  void initAgainst(HostileOptions options) {
     startPeer(std::move(options));
     setSetting(control::kSinglePcValue, "0");
     setSetting(control::kHostValue, address);

@@ -133,14 +133,14 @@ TEST_P(TroubledStreamTest, HostStopsCleanlyWhateverTheStreamerDoes) {
   useWire(c.wire);
   // Junk ticks a few tens of milliseconds apart: over TCP two of them read
   // together would make an even count, which is ticks.
-  sink::SinkOptions options = sinkOptions(24, 0, c.trouble == Trouble::kJunkTicks ? 6 : 0);
+  HostileOptions options = sinkOptions(24, 0, c.trouble == Trouble::kJunkTicks ? 6 : 0);
   options.tickLimit = c.trouble == Trouble::kJunkTicks     ? 0
                       : c.trouble == Trouble::kEveryLength ? 130
                       : c.trouble == Trouble::kFlood       ? 2000
                                                            : 5;
-  options.tickStyle = c.trouble == Trouble::kEveryLength ? sink::TickStyle::kEveryLength
-                      : c.trouble == Trouble::kFlood     ? sink::TickStyle::kFlood
-                                                         : sink::TickStyle::kPaced;
+  options.tickStyle = c.trouble == Trouble::kEveryLength ? TickStyle::kEveryLength
+                      : c.trouble == Trouble::kFlood     ? TickStyle::kFlood
+                                                         : TickStyle::kPaced;
   options.silentAtLimit = c.trouble == Trouble::kFallsSilent;
   options.tickBytes = c.trouble == Trouble::kJunkTicks      ? 3
                       : c.trouble == Trouble::kTicksInPairs ? 4
@@ -403,7 +403,7 @@ TEST_F(HostOrderTest, StopAndTheStreamsOwnEndMeetingAtTheClaimWindTheStreamUpOnc
 
 // stop racing the streaming thread's own end, many times over.
 TEST_F(HostOrderTest, StopRacingAStreamThatEndsByItselfNeverHangsOrLeaks) {
-  sink::SinkOptions options = sinkOptions(24, 0, 0);
+  HostileOptions options = sinkOptions(24, 0, 0);
   options.tickLimit = 2;
   initAgainst(options);
   for (int round = 0; round < 20; ++round) {
@@ -475,7 +475,7 @@ class StartFailureTest : public StreamTest, public ::testing::WithParamInterface
 TEST_P(StartFailureTest, LeavesWhatTheStepSaysAndNoStream) {
   const StartFailure& c = GetParam();
   useWire(c.wire);
-  sink::SinkOptions options = sinkOptions(24, 0, 0);
+  HostileOptions options = sinkOptions(24, 0, 0);
   options.refuse = c.refuse;
   initAgainst(options);
   createSilentBuffers();

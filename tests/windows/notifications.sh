@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # The driver's notifications as a real window sees them: a listener program
 # with a top-level window records every code it receives while tavro-play.exe
-# runs against a misbehaving native tavro-sink (or none), and tavro-play
+# runs against a misbehaving native streamer (or none), and tavro-play
 # prints the error text the host gets.
 # Usage: notifications.sh WINE_RUN SINK PLAY_EXE DLL LISTENER_EXE [drives]
+# SINK: tavro-test-sink, whose --close-at and --refuse the control cases use;
+# the drive cases need only tavro-sink.
 # With "drives" it runs the drive-mode cases instead, in a prefix whose drive
 # Q: it makes removable, then fixed ($WINEPREFIX: that prefix, used only here).
 set -u
 wine_run=$1 sink=$2 play=$3 dll=$4 listener=$5 which=${6:-control}
 "$wine_run" --probe || exit $?
-[ -x "$sink" ] || { echo "native tavro-sink not found at $sink: build the native preset first"; exit 1; }
+[ -x "$sink" ] || { echo "native ${sink##*/} not found at $sink: build the native preset first"; exit 1; }
 address="127.$((1 + ($$ / 254) % 254)).$((1 + $$ % 254)).$((1 + RANDOM % 254))"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

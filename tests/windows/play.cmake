@@ -20,11 +20,14 @@ set_tests_properties(play_stream PROPERTIES
   ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-control-prefix;TAVRO_WINE_TIMEOUT=60")
 
 # The notification codes as a real top-level window receives them, with the
-# error text the host gets, against a misbehaving tavro-sink.
+# error text the host gets, against a misbehaving streamer: the native
+# build's tavro-test-sink, tavro-sink with the misbehaviours the tests need.
+set(TAVRO_NATIVE_TEST_SINK "${PROJECT_SOURCE_DIR}/build/native/tests/hostile/tavro-test-sink"
+    CACHE FILEPATH "tavro-test-sink of the native build, for the Wine notification tests")
 add_executable(notification_listener ${CMAKE_CURRENT_LIST_DIR}/notification_listener.cpp)
 tavro_warnings(notification_listener)
 add_test(NAME notifications_seen_by_a_window
-  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/notifications.sh ${TAVRO_WINE_RUN} ${TAVRO_NATIVE_SINK}
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/notifications.sh ${TAVRO_WINE_RUN} ${TAVRO_NATIVE_TEST_SINK}
           $<TARGET_FILE:tavro-play> $<TARGET_FILE:tavro_driver>
           $<TARGET_FILE:notification_listener>)
 set_tests_properties(notifications_seen_by_a_window PROPERTIES

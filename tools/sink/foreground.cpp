@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <utility>
 
 namespace tavro::sink {
 
-int serveInForeground(const char* program, const SinkOptions& options) {
+int serveInForeground(const char* program, const SinkOptions& options, SinkHooks hooks) {
   // Ctrl-C and kill are taken here, on the main thread, not by the server's.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
@@ -16,10 +17,13 @@ int serveInForeground(const char* program, const SinkOptions& options) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  SinkPeer peer(options, [](const std::string& line) {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-  });
+  SinkPeer peer(
+      options,
+      [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+      },
+      std::move(hooks));
   std::string error;
   if (!peer.start(&error)) {
     std::fprintf(stderr, "%s: %s\n", program, error.c_str());

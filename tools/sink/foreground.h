@@ -6,6 +6,6 @@
 namespace tavro::sink {
 
 // Returns the program's exit status; `program` prefixes its error messages.
-int serveInForeground(const char* program, const SinkOptions& options);
+int serveInForeground(const char* program, const SinkOptions& options, SinkHooks hooks = {});
 
 }  // namespace tavro::sink

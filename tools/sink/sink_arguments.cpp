@@ -16,10 +16,7 @@ const char kUsage[] =
     "  --drive-mode N       non-zero: removable-drive mode (default 0)\n"
     "  --interface NAME     an audio interface name; repeat for more\n"
     "  --interface-index N  which interface is chosen, from 0 (default 0)\n"
-    "  --refuse N           answer the format announcement with \"ERROR N\"\n"
     "  --greeting-address A address put in the greeting reply (default: --address)\n"
-    "  --close-at STEP      close the connection instead of replying to STEP:\n"
-    "                       greeting, settings, interfaces or announcement\n"
     "  --once               exit when the first connection ends\n"
     "After \"+OK\" it paces the stream with ticks and takes the packets (TCP in mode 1,\n"
     "UDP on the same port in mode 2). At each stream's end it prints one line,\n"
@@ -156,24 +153,6 @@ bool parseArguments(int argc, char** argv, SinkOptions& options, std::string& er
         return false;
       }
       options.seconds = seconds;
-    } else if (option == "--close-at") {
-      const std::string step = value;
-      const Step steps[] = {Step::kGreeting, Step::kSettings, Step::kInterfaces,
-                            Step::kAnnouncement};
-      bool known = false;
-      for (const Step candidate : steps) {
-        if (step != stepName(candidate)) continue;
-        options.script[static_cast<size_t>(candidate)].misbehaviour = Misbehaviour::kClose;
-        known = true;
-      }
-      if (!known) {
-        error = "unknown step: " + step;
-        return false;
-      }
-    } else if (option == "--refuse") {
-      uint32_t code = 0;
-      if (!numeric(code)) return false;
-      options.refuse = static_cast<int>(code);
     } else if (option == "--port") {
       uint32_t port = 0;
       if (!numeric(port) || port == 0 || port > 65535) {

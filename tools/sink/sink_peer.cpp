@@ -20,8 +20,6 @@
 namespace tavro::sink {
 namespace {
 
-constexpr size_t kShortFrameBytes = 100;
-constexpr char16_t kTailFill = u'~';
 // Room for the datagrams of several packets while the receiver is busy.
 constexpr int kDatagramBufferBytes = 8 << 20;
 
@@ -81,10 +79,6 @@ std::string interfacesReply(const SinkOptions& options) {
   return reply;
 }
 
-std::string announcementReply(const SinkOptions& options) {
-  return options.refuse == 0 ? "+OK" : "ERROR " + std::to_string(options.refuse);
-}
-
 Step classify(const std::u16string& text) {
   if (text == u"TAVROHello") return Step::kGreeting;
   if (text == u"sget*") return Step::kSettings;
@@ -93,8 +87,8 @@ Step classify(const std::u16string& text) {
   return Step::kUnknown;
 }
 
-SinkPeer::SinkPeer(SinkOptions options, LineSink print)
-    : options_(std::move(options)), printer_(std::move(print)) {}
+SinkPeer::SinkPeer(SinkOptions options, LineSink print, SinkHooks hooks)
+    : options_(std::move(options)), printer_(std::move(print)), hooks_(std::move(hooks)) {}
 
 SinkPeer::~SinkPeer() { stop(); }
 
@@ -211,6 +205,7 @@ void SinkPeer::run() {
     accepted_.fetch_add(1);
     print(std::string("connection from ") + text + ":" + std::to_string(ntohs(from.sin_port)));
     serve(connection);
+    device_.reset();  // a card opened for a stream that never started
     ::close(connection);
     {
       std::lock_guard guard(lock_);
@@ -261,109 +256,57 @@ void SinkPeer::serve(int connection) {
     print(std::string("received ") + stepName(step) + ": " + escaped(printable));
     // Datagrams left from an earlier stream must not pass for this one's priming.
     if (step == Step::kAnnouncement) flushDatagrams();
-    // With a sound card, the card decides the answer: a stream it cannot
-    // play is refused before the driver starts it.
-    std::unique_ptr<AlsaOutput> device;
-    DeviceRequest request;
-    const int refusal = step == Step::kAnnouncement && !options_.device.empty()
-                            ? openDevice(text, device, request)
-                            : 0;
-    if (!answer(connection, step, text, refusal)) return;
-    const StepScript& script = options_.script[static_cast<size_t>(step)];
-    // Only a whole "+OK", however it was sent, starts a stream.
-    const bool accepted = refusal == 0 && options_.refuse == 0 && !script.reply &&
-                          (script.misbehaviour == Misbehaviour::kNone ||
-                           script.misbehaviour == Misbehaviour::kTrickle ||
-                           script.misbehaviour == Misbehaviour::kGlued);
-    if (step == Step::kAnnouncement && accepted) {
-      takeStream(connection, text, std::move(device), std::move(request));
+    const Answer answer = answerTo(step, text);
+    if (!sendReply(connection, step, answer.reply)) return;
+    if (answer.startsStream) {
+      takeStream(connection, text);
       return;
     }
   }
 }
 
-bool SinkPeer::answer(int connection, Step step, const std::u16string& /*text*/, int refusal) {
-  const StepScript& script = options_.script[static_cast<size_t>(step)];
-  std::string reply;
+Answer SinkPeer::answerTo(Step step, const std::u16string& text) {
   switch (step) {
     case Step::kGreeting:
-      reply = greetingReply(options_);
-      break;
+      return {greetingReply(options_)};
     case Step::kSettings:
-      reply = settingsReply(options_);
-      break;
+      return {settingsReply(options_)};
     case Step::kInterfaces:
-      reply = interfacesReply(options_);
-      break;
+      return {interfacesReply(options_)};
     case Step::kAnnouncement:
-      reply = refusal != 0 ? "ERROR " + std::to_string(refusal) : announcementReply(options_);
-      break;
+      return judgeAnnouncement(text);
     case Step::kUnknown:
-      reply = "ERROR unknown request";
       break;
   }
-  if (script.reply) reply = *script.reply;
-
-  switch (script.misbehaviour) {
-    case Misbehaviour::kClose:
-      print(std::string("closing at the ") + stepName(step) + " without a reply");
-      return false;
-    case Misbehaviour::kSilent:
-      print(std::string("silent at the ") + stepName(step) + "; waiting for the driver to close");
-      return true;
-    case Misbehaviour::kSilentThenClose:
-      print(std::string("silent at the ") + stepName(step));
-      waitReadable(wake_[0], static_cast<int>(options_.silence.count()));
-      print("closing after the silence");
-      return false;
-    default:
-      return sendReply(connection, reply, script);
-  }
+  return {"ERROR unknown request"};
 }
 
-bool SinkPeer::sendReply(int connection, const std::string& reply, const StepScript& script) {
+Answer SinkPeer::judgeAnnouncement(const std::u16string& announcement) {
+  Answer usual{"+OK", true};
+  // With a sound card, the card decides: a stream it cannot play is refused
+  // before the driver starts it.
+  if (!options_.device.empty()) {
+    if (const int refusal = openDevice(announcement); refusal != 0) {
+      usual = {"ERROR " + std::to_string(refusal), false};
+    }
+  }
+  if (!hooks_.judgeAnnouncement) return usual;
+  return hooks_.judgeAnnouncement(announcement, std::move(usual));
+}
+
+bool SinkPeer::sendReply(int connection, Step step, const std::string& reply) {
+  if (hooks_.sendReply) {
+    return hooks_.sendReply(
+        {connection, wake_[0], step, reply, [this](const std::string& line) { print(line); }});
+  }
   std::u16string units = toUtf16(reply);
   if (units.size() > kFrameUnits - 1) units.resize(kFrameUnits - 1);
-  if (script.misbehaviour == Misbehaviour::kWrongFirstUnit) {
-    if (units.empty()) units.push_back(u'X');
-    units[0] = u'X';
-  }
-  if (script.misbehaviour == Misbehaviour::kUnterminated) units.resize(kFrameUnits, u'#');
-
-  uint8_t frame[kFrameBytes];
-  for (size_t i = 0; i < kFrameUnits; ++i) {
-    char16_t unit = u'\0';
-    if (i < units.size()) {
-      unit = units[i];
-    } else if (i > units.size() && options_.dirtyTail) {
-      unit = kTailFill;
-    }
-    frame[2 * i] = static_cast<uint8_t>(unit & 0xFF);
-    frame[2 * i + 1] = static_cast<uint8_t>(unit >> 8);
+  uint8_t frame[kFrameBytes] = {};
+  for (size_t i = 0; i < units.size(); ++i) {
+    frame[2 * i] = static_cast<uint8_t>(units[i] & 0xFF);
+    frame[2 * i + 1] = static_cast<uint8_t>(units[i] >> 8);
   }
   print("reply: " + escaped(toUtf8(units)));
-  if (script.misbehaviour == Misbehaviour::kShortFrame) {
-    sendAll(connection, frame, kShortFrameBytes);
-    print("closing after a short frame of " + std::to_string(kShortFrameBytes) + " bytes");
-    return false;
-  }
-  if (script.misbehaviour == Misbehaviour::kTrickle) {
-    // Each byte its own segment: no coalescing, and a pause the receiver
-    // must wait through between them.
-    const int on = 1;
-    ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    for (size_t i = 0; i < kFrameBytes; ++i) {
-      if (!sendAll(connection, frame + i, 1)) return false;
-      ::usleep(50);
-    }
-    return true;
-  }
-  if (script.misbehaviour == Misbehaviour::kGlued) {
-    uint8_t twice[2 * kFrameBytes];
-    std::memcpy(twice, frame, kFrameBytes);
-    std::memcpy(twice + kFrameBytes, frame, kFrameBytes);
-    return sendAll(connection, twice, sizeof twice);
-  }
   return sendAll(connection, frame, kFrameBytes);
 }
 
@@ -374,8 +317,9 @@ void SinkPeer::flushDatagrams() {
   }
 }
 
-int SinkPeer::openDevice(const std::u16string& announcement, std::unique_ptr<AlsaOutput>& device,
-                         DeviceRequest& request) {
+int SinkPeer::openDevice(const std::u16string& announcement) {
+  device_.reset();
+  DeviceRequest& request = deviceRequest_;
   const std::optional<StreamFormat> format =
       parseAnnouncement(toUtf8(announcement), options_.transport == 2, nullptr);
   if (!format) return 0;
@@ -387,8 +331,8 @@ int SinkPeer::openDevice(const std::u16string& announcement, std::unique_ptr<Als
   request.dsd = options_.dsd;
   request.bufferPackets = options_.bufferPackets;
   DeviceRefusal refusal;
-  device = AlsaOutput::open(request, refusal);
-  if (device) return 0;
+  device_ = AlsaOutput::open(request, refusal);
+  if (device_) return 0;
   print("refusing the stream with \"ERROR " + std::to_string(refusal.code) +
         "\": " + refusal.reason);
   const std::string offer = describeOffer(options_.device);
@@ -401,8 +345,8 @@ int SinkPeer::openDevice(const std::u16string& announcement, std::unique_ptr<Als
   return refusal.code;
 }
 
-void SinkPeer::takeStream(int connection, const std::u16string& announcement,
-                          std::unique_ptr<AlsaOutput> device, DeviceRequest request) {
+void SinkPeer::takeStream(int connection, const std::u16string& announcement) {
+  std::unique_ptr<AlsaOutput> device = std::move(device_);
   std::string why;
   const std::optional<StreamFormat> format =
       parseAnnouncement(toUtf8(announcement), options_.transport == 2, &why);
@@ -417,9 +361,7 @@ void SinkPeer::takeStream(int connection, const std::u16string& announcement,
   setup.wake = wake_[0];
   setup.transport = options_.transport == 2 ? 2 : 1;
   setup.tickLimit = options_.tickLimit;
-  setup.silentAtLimit = options_.silentAtLimit;
-  setup.tickBytes = options_.tickBytes;
-  setup.tickStyle = options_.tickStyle;
+  setup.ticks = hooks_.ticks;
   if (setup.tickLimit == 0 && options_.seconds > 0) {
     const double ticks = options_.seconds * format->rate / format->packetFrames;
     setup.tickLimit = ticks < 1 ? 1 : static_cast<uint64_t>(std::llround(ticks));
@@ -437,7 +379,7 @@ void SinkPeer::takeStream(int connection, const std::u16string& announcement,
   ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   print("format accepted; taking the stream");
   StreamReport report =
-      device ? runDeviceStream(setup, std::move(device), std::move(request)) : runStream(setup);
+      device ? runDeviceStream(setup, std::move(device), deviceRequest_) : runStream(setup);
   {
     std::lock_guard guard(lock_);
     reports_.push_back(std::move(report));

@@ -1,15 +1,13 @@
 #pragma once
 // tavro-sink's core: a stand-in for the streamer that answers the driver's
 // control frames on TCP port 48168. Users run it to check a set-up; tests run
-// it in-process and script it to misbehave at any step.
-#include <array>
+// it in-process, and through its hooks make it misbehave at any step.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,7 +15,7 @@
 #include "sink/alsa_output.h"
 #include "sink/stream_format.h"
 #include "sink/stream_report.h"
-#include "sink/tick_style.h"
+#include "sink/tick_hooks.h"
 
 namespace tavro::sink {
 
@@ -31,23 +29,6 @@ inline constexpr size_t kStepCount = 5;
 
 const char* stepName(Step step);
 
-enum class Misbehaviour {
-  kNone,
-  kShortFrame,       // send the first 100 bytes of the reply, then close
-  kWrongFirstUnit,   // the reply's first unit becomes 'X'
-  kSilentThenClose,  // no reply; close after `silence`
-  kClose,            // close at once, without a reply
-  kUnterminated,     // the reply fills all 512 units, no NUL
-  kTrickle,          // the reply goes out one byte per TCP segment
-  kGlued,            // the reply and a second copy of it in one send
-  kSilent,           // no reply; the connection stays open until the driver closes it
-};
-
-struct StepScript {
-  Misbehaviour misbehaviour = Misbehaviour::kNone;
-  std::optional<std::string> reply;  // instead of the usual reply (UTF-8)
-};
-
 struct SinkOptions {
   std::string address = "127.0.0.1";
   uint16_t port = kStreamerPort;
@@ -59,13 +40,8 @@ struct SinkOptions {
   uint32_t driveMode = 0;
   std::vector<std::string> interfaces = {"TAVRO sink output"};
   uint32_t interfaceIndex = 0;
-  // The announcement: 0 accepts with "+OK", n refuses with "ERROR n".
-  int refuse = 0;
   // Text after "OK " in the greeting reply; empty means the listening address.
   std::string greetingAddress;
-  // Units after a reply's NUL are filled with '~' instead of zeros, as a
-  // streamer that reuses its buffer leaves them.
-  bool dirtyTail = false;
   // Stop after the first connection ends.
   bool once = false;
   // The data side.
@@ -73,15 +49,7 @@ struct SinkOptions {
   bool verify = false;    // check every sample against the test signal
   DopMode dop = DopMode::kAuto;
   uint64_t tickLimit = 0;  // end each stream after this many ticks; 0: the driver ends it
-  // At the tick limit, fall silent with the connection open instead of
-  // closing it, as a streamer that hangs does.
-  bool silentAtLimit = false;
-  // Bytes per tick (1 to 64); anything but 2 is no tick to a driver.
-  uint32_t tickBytes = 2;
-  TickStyle tickStyle = TickStyle::kPaced;
-  double seconds = 0;  // the same bound in seconds, when tickLimit is 0
-  std::array<StepScript, kStepCount> script{};
-  std::chrono::milliseconds silence{200};
+  double seconds = 0;      // the same bound in seconds, when tickLimit is 0
   // Print the playback devices and what each takes instead of serving.
   bool listDevices = false;
   // A sound card to play every stream to (an alsa-lib PCM name); empty: none,
@@ -92,11 +60,38 @@ struct SinkOptions {
   uint32_t statusSeconds = 0;  // a status line this often while playing; 0: none
 };
 
-// The usual replies, as the peer sends them with no script.
+// What the peer answers to a frame, and whether the stream follows it.
+struct Answer {
+  std::string reply;  // UTF-8
+  bool startsStream = false;
+};
+
+// A reply about to leave, as a hook that sends it sees it.
+struct ReplyTurn {
+  int connection = -1;
+  int wake = -1;  // readable once the peer is stopped: a hook that waits watches it
+  Step step = Step::kUnknown;
+  std::string reply;  // UTF-8
+  std::function<void(const std::string&)> print;
+};
+
+// Where a test bends the peer into a streamer that misbehaves. tavro-sink
+// leaves them all empty: a user checks a set-up against a streamer that
+// behaves, and the driver's defences against one that does not are the
+// tests' to build, on this same peer rather than on a second one.
+struct SinkHooks {
+  // Sends a reply its own way, or not at all; returns whether the connection
+  // goes on. Empty: the reply in one whole frame, NUL-terminated.
+  std::function<bool(const ReplyTurn& turn)> sendReply;
+  // Gets the usual answer to an announcement and returns the one to give.
+  std::function<Answer(const std::u16string& announcement, Answer usual)> judgeAnnouncement;
+  TickHooks ticks;
+};
+
+// The usual replies to the queries.
 std::string greetingReply(const SinkOptions& options);
 std::string settingsReply(const SinkOptions& options);
 std::string interfacesReply(const SinkOptions& options);
-std::string announcementReply(const SinkOptions& options);
 
 // Which exchange a received text opens.
 Step classify(const std::u16string& text);
@@ -105,7 +100,7 @@ class SinkPeer {
  public:
   using LineSink = std::function<void(const std::string&)>;
 
-  explicit SinkPeer(SinkOptions options, LineSink print = nullptr);
+  explicit SinkPeer(SinkOptions options, LineSink print = nullptr, SinkHooks hooks = {});
   ~SinkPeer();
   SinkPeer(const SinkPeer&) = delete;
   SinkPeer& operator=(const SinkPeer&) = delete;
@@ -136,24 +131,25 @@ class SinkPeer {
  private:
   void run();
   void serve(int connection);
+  Answer answerTo(Step step, const std::u16string& text);
+  // The one place that decides whether a stream follows an announcement.
+  Answer judgeAnnouncement(const std::u16string& announcement);
   // True to go on with the connection.
-  // `refusal`: the announcement is answered "ERROR refusal" when not 0.
-  bool answer(int connection, Step step, const std::u16string& text, int refusal);
-  bool sendReply(int connection, const std::string& reply, const StepScript& script);
+  bool sendReply(int connection, Step step, const std::string& reply);
   bool readFrame(int connection, std::u16string& text, size_t& bytes);
   void drainStream(int connection);
-  // Opens the sound card for an announced stream; the refusal code when it
-  // cannot play it, else 0 (also when the announcement is not understood).
-  int openDevice(const std::u16string& announcement, std::unique_ptr<AlsaOutput>& device,
-                 DeviceRequest& request);
-  void takeStream(int connection, const std::u16string& announcement,
-                  std::unique_ptr<AlsaOutput> device, DeviceRequest request);
+  // Opens the sound card for an announced stream, into `device_`; the
+  // refusal code when it cannot play it, else 0 (also when the announcement
+  // is not understood, which the stream then reports).
+  int openDevice(const std::u16string& announcement);
+  void takeStream(int connection, const std::u16string& announcement);
   void flushDatagrams();
   bool waitReadable(int fd, int timeoutMs);
   void print(const std::string& line);
 
   SinkOptions options_;
   LineSink printer_;
+  SinkHooks hooks_;
   int listener_ = -1;
   int datagrams_ = -1;  // transport mode 2: UDP on the same address and port
   int streams_ = 0;     // streams taken so far
@@ -167,6 +163,10 @@ class SinkPeer {
   std::vector<std::string> received_;
   std::vector<std::string> lines_;
   std::vector<StreamReport> reports_;
+  // The card opened for the announcement being answered, until its stream
+  // takes it; the serving thread's alone.
+  std::unique_ptr<AlsaOutput> device_;
+  DeviceRequest deviceRequest_;
 };
 
 }  // namespace tavro::sink

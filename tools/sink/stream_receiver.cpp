@@ -85,7 +85,7 @@ void StreamReceiver::complete() {
 }
 
 bool StreamReceiver::limitReached() {
-  if (setup_.tickLimit == 0 || setup_.silentAtLimit || !pacer_.done()) return false;
+  if (setup_.tickLimit == 0 || setup_.ticks.silentAtLimit || !pacer_.done()) return false;
   if (packets_ + malformed_ >= pacer_.sent() + 1) return true;
   const int64_t now = monotonicNs();
   if (limitSeenNs_ < 0) limitSeenNs_ = now;

@@ -60,7 +60,7 @@ StreamReport runStream(const SessionSetup& setup) {
   PacketConsumer consumer(setup.consumer);
   std::thread checker([&] { consumer.run(queue); });
 
-  TickPacer pacer(format, setup.tickLimit, setup.tickBytes, setup.tickStyle);
+  TickPacer pacer(format, setup.tickLimit, setup.ticks);
   StreamReceiver receiver(setup, pacer, queue);
   // Just under the ticks: a receiver that waits behind other work would
   // add its wait to every latency it measures.

@@ -11,7 +11,7 @@
 #include "sink/packet_consumer.h"
 #include "sink/stream_format.h"
 #include "sink/stream_report.h"
-#include "sink/tick_style.h"
+#include "sink/tick_hooks.h"
 
 namespace tavro::sink {
 
@@ -20,10 +20,8 @@ struct SessionSetup {
   int udp = -1;      // transport mode 2: the sink's datagram socket, on its own port
   int wake = -1;     // readable once the sink is stopped
   uint32_t transport = 1;
-  uint64_t tickLimit = 0;      // 0: the driver ends the stream
-  bool silentAtLimit = false;  // at the limit, stop ticking but keep the connection
-  uint32_t tickBytes = 2;
-  TickStyle tickStyle = TickStyle::kPaced;
+  uint64_t tickLimit = 0;  // 0: the driver ends the stream
+  TickHooks ticks;
   ConsumerSetup consumer;      // the format, checks and file
   uint32_t statusSeconds = 0;  // with a sound card: a status line this often; 0 for none
   std::function<void(const std::string&)> print;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <future>
+#include <utility>
 
 #include "sink/monotonic.h"
 #include "sink/thread_priority.h"
@@ -20,17 +21,13 @@ namespace tavro::sink {
 namespace {
 
 constexpr size_t kRememberedTicks = 1 << 16;
-constexpr int64_t kFloodGapNs = 20'000;
+constexpr uint32_t kTickBytes = 2;
+constexpr uint32_t kLongestTickBytes = 64;
 
 }  // namespace
 
-TickPacer::TickPacer(const StreamFormat& format, uint64_t limit, uint32_t tickBytes,
-                     TickStyle style)
-    : format_(format),
-      limit_(limit),
-      tickBytes_(std::clamp<uint32_t>(tickBytes, 1, 64)),
-      style_(style),
-      sentTimes_(kRememberedTicks) {
+TickPacer::TickPacer(const StreamFormat& format, uint64_t limit, TickHooks hooks)
+    : format_(format), limit_(limit), hooks_(std::move(hooks)), sentTimes_(kRememberedTicks) {
   stopEvent_ = ::eventfd(0, EFD_CLOEXEC);
 }
 
@@ -48,9 +45,8 @@ std::string TickPacer::start(Target target, int64_t originNs) {
   thread_ = std::thread([this, target, originNs, priority = std::move(priority)]() mutable {
     // Wake-ups exactly when asked, not batched with other timers.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    // A flood at real-time priority would starve the very driver it tests.
-    priority.set_value(style_ == TickStyle::kFlood ? "normal priority (flooding)"
-                                                   : raiseThreadPriority());
+    priority.set_value(hooks_.gap.count() > 0 ? "normal priority (off the schedule)"
+                                              : raiseThreadPriority());
     run(target, originNs);
   });
   return granted.get();
@@ -94,9 +90,8 @@ void TickPacer::run(Target target, int64_t originNs) {
   int64_t lastNs = originNs;
   for (uint64_t slot = 1; limit_ == 0 || sent < limit_; ++slot) {
     const int64_t deadline = originNs + format_.tickOffsetNs(slot);
-    if (style_ == TickStyle::kFlood) {
-      // Far faster than any host fills buffers, yet yielding the processor.
-      if (!sleepUntil(monotonicNs() + kFloodGapNs)) break;
+    if (hooks_.gap.count() > 0) {
+      if (!sleepUntil(monotonicNs() + hooks_.gap.count())) break;
     } else {
       // Behind schedule, catch up at twice the rate rather than in a burst: a
       // driver that reads two ticks in one receive answers neither.
@@ -104,9 +99,10 @@ void TickPacer::run(Target target, int64_t originNs) {
       if (!sleepUntil(std::max(deadline, earliest))) break;
     }
     const uint32_t bytes =
-        style_ == TickStyle::kEveryLength ? static_cast<uint32_t>(slot % 65) : tickBytes_;
+        hooks_.length ? std::min(hooks_.length(slot), kLongestTickBytes) : kTickBytes;
     // The tick's content means nothing to the driver; its number helps a capture.
-    uint8_t tick[64] = {static_cast<uint8_t>(sent + 1), static_cast<uint8_t>((sent + 1) >> 8)};
+    uint8_t tick[kLongestTickBytes] = {static_cast<uint8_t>(sent + 1),
+                                       static_cast<uint8_t>((sent + 1) >> 8)};
     // Published before it goes out: a quick driver may answer before send returns.
     const int64_t now = monotonicNs();
     sentTimes_[(sent + 1) % kRememberedTicks].store(now, std::memory_order_relaxed);

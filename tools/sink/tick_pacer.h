@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "sink/stream_format.h"
-#include "sink/tick_style.h"
+#include "sink/tick_hooks.h"
 
 namespace tavro::sink {
 
@@ -24,11 +24,8 @@ class TickPacer {
     sockaddr_in to{};
   };
 
-  // `limit` ticks at most; 0 for no limit. Each tick is `tickBytes` long
-  // (1 to 64): 2, unless a test wants ticks the driver must ignore. The
-  // other styles are a hostile streamer's.
-  TickPacer(const StreamFormat& format, uint64_t limit, uint32_t tickBytes = 2,
-            TickStyle style = TickStyle::kPaced);
+  // `limit` ticks at most; 0 for no limit.
+  TickPacer(const StreamFormat& format, uint64_t limit, TickHooks hooks = {});
   ~TickPacer();
   TickPacer(const TickPacer&) = delete;
   TickPacer& operator=(const TickPacer&) = delete;
@@ -57,8 +54,7 @@ class TickPacer {
 
   const StreamFormat format_;
   const uint64_t limit_;
-  const uint32_t tickBytes_;
-  const TickStyle style_;
+  const TickHooks hooks_;
   int stopEvent_ = -1;
   std::thread thread_;
   std::vector<std::atomic<int64_t>> sentTimes_;  // ring, by tick number
