@@ -9,6 +9,7 @@ const char kUsage[] =
     "usage: tavro-sink [options]\n"
     "Stands in for TAVROStreamer on TCP port 48168 and prints what the driver says.\n"
     "  --address A          IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --port N             TCP and UDP port to listen on (default 48168)\n"
     "  --buffer-index N     buffer-size index in the settings reply, 0-9 (default 6)\n"
     "  --transport 1|2      1: audio on the control connection, 2: UDP (default 1)\n"
     "  --word-length N      16, 24 or 32 (default 24)\n"
