@@ -13,29 +13,20 @@ namespace tavro::sink {
 namespace {
 
 constexpr int kPollMs = 10;
-constexpr uint32_t kPlainPrimingBytes = 32;
-constexpr uint32_t kPlainStopBytes = 11;
-constexpr uint32_t kRegisteredStopBytes = 1;
 // After the driver closes, datagrams already sent may still be queued.
 constexpr int kDrainQuietMs = 50;
 constexpr int64_t kDrainLimitNs = 1'000'000'000;
 // How long the answer to the last tick may take before the sink ends anyway.
 constexpr int64_t kLastPacketGraceNs = 1'000'000'000;
 
-std::string endpoint(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
-}
-
-bool sameEndpoint(const sockaddr_in& a, const sockaddr_in& b) {
-  return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
-}
-
 }  // namespace
 
 StreamReceiver::StreamReceiver(const SessionSetup& setup, TickPacer& pacer, PacketQueue& queue)
-    : setup_(setup), format_(setup.consumer.format), pacer_(pacer), queue_(queue) {
+    : setup_(setup),
+      format_(setup.consumer.format),
+      pacer_(pacer),
+      queue_(queue),
+      datagrams_(setup.udp, format_.datagramSize, format_.datagramsPerPacket()) {
   current_ = queue_.take();
 }
 
@@ -125,54 +116,40 @@ StreamEnd StreamReceiver::receiveTcp() {
 }
 
 void StreamReceiver::takeDatagram() {
-  const uint32_t size = format_.datagramSize;
-  sockaddr_in from{};
-  socklen_t fromSize = sizeof from;
-  // MSG_TRUNC gives a datagram's real size even when it is larger than a piece.
-  const ssize_t count =
-      ::recvfrom(setup_.udp, current_->bytes.data() + pieces_ * size, size,
-                 MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromSize);
-  if (count < 0) return;
-  const auto length = static_cast<uint64_t>(count);
-  if (!primed_) {
-    primed_ = true;
-    source_ = from;
-    const bool registered = length == size;
-    stopBytes_ = registered ? kRegisteredStopBytes : kPlainStopBytes;
-    transport_ = registered ? "udp-rio" : "udp";
-    setup_.print("priming datagram of " + std::to_string(length) + " bytes from " + endpoint(from) +
-                 (registered ? ": Registered I/O" : ": plain UDP"));
-    if (length != size && length != kPlainPrimingBytes) setup_.print("unexpected priming size");
-    TickPacer::Target target;
-    target.fd = setup_.udp;
-    target.datagram = true;
-    target.to = from;
-    startPacing(target);
-    return;
-  }
-  if (!sameEndpoint(from, source_)) {
-    ++foreign_;
-    return;
-  }
-  if (length == size) {
-    bytes_ += length;
-    if (++pieces_ == format_.datagramsPerPacket()) {
-      complete();
-      pieces_ = 0;
+  switch (datagrams_.take(current_->bytes.data())) {
+    case DatagramIntake::Kind::kNothing:
+      return;
+    case DatagramIntake::Kind::kPriming: {
+      transport_ = datagrams_.transport();
+      setup_.print(datagrams_.describePriming());
+      TickPacer::Target target;
+      target.fd = setup_.udp;
+      target.datagram = true;
+      target.to = datagrams_.source();
+      startPacing(target);
+      return;
     }
-    return;
+    case DatagramIntake::Kind::kForeign:
+      ++foreign_;
+      return;
+    case DatagramIntake::Kind::kPiece:
+      bytes_ += datagrams_.lastBytes();
+      return;
+    case DatagramIntake::Kind::kPacket:
+      bytes_ += datagrams_.lastBytes();
+      complete();
+      return;
+    case DatagramIntake::Kind::kStop:
+      if (datagrams_.dropped() > 0) ++malformed_;  // the packet under way stays incomplete
+      setup_.print("stop datagram of " + std::to_string(datagrams_.lastBytes()) + " bytes");
+      return;
+    case DatagramIntake::Kind::kMalformed:
+      // It spoils the packet it belongs to, which is the one under way if
+      // there is one.
+      bytes_ += datagrams_.lastBytes();
+      ++malformed_;
+      return;
   }
-  if (length == stopBytes_) {
-    if (pieces_ > 0) ++malformed_;  // the packet under way stays incomplete
-    pieces_ = 0;
-    setup_.print("stop datagram of " + std::to_string(length) + " bytes");
-    return;
-  }
-  // A datagram of the wrong size spoils the packet it belongs to, which is
-  // the one under way if there is one.
-  bytes_ += length;
-  ++malformed_;
-  pieces_ = 0;
 }
 
 void StreamReceiver::drainDatagrams() {
@@ -193,12 +170,12 @@ StreamEnd StreamReceiver::receiveUdp() {
       const ssize_t count = ::recv(setup_.control, unexpected, sizeof unexpected, MSG_DONTWAIT);
       if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN)) {
         drainDatagrams();
-        if (pieces_ > 0) ++malformed_;
+        if (datagrams_.pieces() > 0) ++malformed_;
         return StreamEnd::kDriver;
       }
     }
     if (limitReached()) {
-      if (pieces_ > 0) ++malformed_;
+      if (datagrams_.pieces() > 0) ++malformed_;
       return StreamEnd::kTickLimit;
     }
   }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "sink/datagram_intake.h"
 #include "sink/latency_stats.h"
 #include "sink/packet_queue.h"
 #include "sink/stream_report.h"
@@ -54,7 +55,7 @@ class StreamReceiver {
   PacketQueue& queue_;
   LatencyStats latency_;
   std::unique_ptr<Packet> current_;
-  uint32_t pieces_ = 0;  // datagrams of the current packet so far
+  DatagramIntake datagrams_;
   uint64_t packets_ = 0;
   uint64_t bytes_ = 0;
   uint64_t malformed_ = 0;
@@ -62,9 +63,6 @@ class StreamReceiver {
   uint64_t late_ = 0;
   uint64_t foreign_ = 0;
   bool pacing_ = false;
-  bool primed_ = false;
-  uint32_t stopBytes_ = 0;  // size of the stop datagram for the priming seen
-  sockaddr_in source_{};
   int64_t limitSeenNs_ = -1;
   int64_t endNs_ = 0;
   std::string transport_;
