@@ -1,0 +1,283 @@
+// A host plays through the real driver to an in-process tavro-sink that plays
+// to a sound card: our test card, which takes its samples at the pace of the
+// clock and keeps every byte. What the card was given is checked against the
+// test signal itself, not against what the sink says it sent.
+#include <gmock/gmock.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "control/error_texts.h"
+#include "signal/test_signal.h"
+#include "sink/alsa_output.h"
+#include "sink/stream_format.h"
+#include "stream_fixture.h"
+#include "support/notification_spy.h"
+#include "support/temp_dir.h"
+#include "support/test_sound_card.h"
+
+namespace tavro::testing {
+namespace {
+
+using sink::DeviceSample;
+using sink::DsdOutput;
+using Bytes = std::vector<uint8_t>;
+
+constexpr const char* kCard = "tavro_dac";
+constexpr uint32_t kBufferIndex = 3;  // 192 frames at 44.1 kHz, 768 DoP frames at DSD64
+constexpr double kDsd64 = 2822400;
+
+// A PCM word as the card's container holds it: `left` is the sample moved
+// to the top of 32 bits, as the wire's truncation left it.
+void putContainer(uint32_t left, DeviceSample sample, Bytes& out) {
+  uint32_t value = left;
+  uint32_t bytes = 4;
+  if (sample == DeviceSample::kS16Le) {
+    value = left >> 16;
+    bytes = 2;
+  } else if (sample == DeviceSample::kS24_3Le) {
+    value = left >> 8;
+    bytes = 3;
+  } else if (sample == DeviceSample::kS24Le) {
+    value = static_cast<uint32_t>(static_cast<int32_t>(left) >> 8);
+  }
+  for (uint32_t i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// What the card must have been given for the first `frames` frames of the
+// test signal (DoP frames for DSD).
+Bytes expectedBytes(uint32_t wireBits, bool dsd, DeviceSample sample, uint64_t frames) {
+  Bytes out;
+  if (!dsd) {
+    for (uint64_t f = 0; f < frames; ++f) {
+      for (uint32_t c = 0; c < 2; ++c) {
+        const auto word = static_cast<uint32_t>(signal::pcmSample(c, f));
+        putContainer(word & (~0u << (32 - wireBits)), sample, out);
+      }
+    }
+    return out;
+  }
+  if (!sink::isNativeDsd(sample)) {
+    for (uint64_t m = 0; m < frames; ++m) {
+      for (uint32_t c = 0; c < 2; ++c) {
+        const uint32_t dop = uint32_t{sink::dopMarker(m)} << 24 |
+                             uint32_t{signal::dsdByte(c, 2 * m)} << 16 |
+                             uint32_t{signal::dsdByte(c, 2 * m + 1)} << 8;
+        putContainer(dop, sample, out);
+      }
+    }
+    return out;
+  }
+  // Native: each sample holds the channel's next bytes, the oldest in the
+  // most significant place.
+  const uint32_t width = sink::sampleBytes(sample);
+  const bool littleEndian = sample == DeviceSample::kDsdU16Le || sample == DeviceSample::kDsdU32Le;
+  for (uint64_t k = 0; k < frames * 2 / width; ++k) {
+    for (uint32_t c = 0; c < 2; ++c) {
+      for (uint32_t i = 0; i < width; ++i) {
+        out.push_back(signal::dsdByte(c, k * width + (littleEndian ? width - 1 - i : i)));
+      }
+    }
+  }
+  return out;
+}
+
+class SoundCardStreamTest : public StreamTest {
+ protected:
+  void plugCard(const char* formats, const char* rates) {
+    card_.emplace(cardDir_.path(), std::vector<TestPcm>{{kCard, formats, rates, "TAVRO test DAC"}});
+  }
+
+  HostileOptions cardOptions(uint32_t wordLength, DsdOutput dsd = DsdOutput::kDop) const {
+    HostileOptions options = sinkOptions(wordLength, 0, kBufferIndex);
+    options.device = kCard;
+    options.dsd = dsd;
+    return options;
+  }
+
+  TempDir cardDir_;
+  std::optional<TestSoundCard> card_;
+};
+
+struct CardCase {
+  const char* name;
+  Wire wire;
+  uint32_t wordLength;
+  double rate;
+  const char* formats;  // what the card takes
+  const char* rates;
+  DsdOutput dsd;
+  DeviceSample expected;
+};
+
+void PrintTo(const CardCase& c, std::ostream* os) { *os << c.name; }
+
+const CardCase kCardCases[] = {
+    {"Pcm16", Wire::kTcp, 16, 44100, "S16_LE S32_LE", "44100", DsdOutput::kDop,
+     DeviceSample::kS16Le},
+    {"Pcm16PaddedIntoS32", Wire::kTcp, 16, 44100, "S32_LE", "44100", DsdOutput::kDop,
+     DeviceSample::kS32Le},
+    {"Pcm24OverUdp", Wire::kUdp, 24, 96000, "S24_3LE S32_LE", "96000", DsdOutput::kDop,
+     DeviceSample::kS24_3Le},
+    {"Pcm32OverRegisteredIo", Wire::kRio, 32, 192000, "S32_LE", "192000", DsdOutput::kDop,
+     DeviceSample::kS32Le},
+    {"DopPassedThrough", Wire::kTcp, 24, kDsd64, "S24_3LE DSD_U32_BE", "88200 176400",
+     DsdOutput::kDop, DeviceSample::kS24_3Le},
+    {"DopInS24In4", Wire::kUdp, 24, kDsd64, "S24_LE", "176400", DsdOutput::kAuto,
+     DeviceSample::kS24Le},
+    {"NativeU32BigEndian", Wire::kTcp, 24, kDsd64, "S24_3LE DSD_U32_BE", "88200 176400",
+     DsdOutput::kAuto, DeviceSample::kDsdU32Be},
+    {"NativeU32LittleEndian", Wire::kTcp, 24, kDsd64, "DSD_U32_LE", "88200", DsdOutput::kNative,
+     DeviceSample::kDsdU32Le},
+    {"NativeU16BigEndian", Wire::kUdp, 24, kDsd64, "DSD_U16_BE", "176400", DsdOutput::kNative,
+     DeviceSample::kDsdU16Be},
+    {"NativeU16LittleEndian", Wire::kTcp, 24, kDsd64, "DSD_U16_LE", "176400", DsdOutput::kNative,
+     DeviceSample::kDsdU16Le},
+    {"NativeU8", Wire::kTcp, 24, kDsd64, "DSD_U8", "352800", DsdOutput::kNative,
+     DeviceSample::kDsdU8},
+};
+
+class CardBitExactTest : public SoundCardStreamTest,
+                         public ::testing::WithParamInterface<CardCase> {};
+
+TEST_P(CardBitExactTest, TheCardIsGivenEverySampleTheHostPlayedUnchanged) {
+  const CardCase& c = GetParam();
+  plugCard(c.formats, c.rates);
+  useWire(c.wire);
+  initAgainst(cardOptions(c.wordLength, c.dsd));
+  const play::PlayResult played = playSignal(c.rate, 60);
+  ASSERT_TRUE(played.started) << played.error;
+  EXPECT_FALSE(played.stalled);
+  const sink::StreamReport r = report(1);
+  EXPECT_EQ(r.deviceFormat, sink::sampleName(c.expected)) << sink::summaryLine(r);
+  EXPECT_EQ(r.dsd, isDsdRate(c.rate) ? (sink::isNativeDsd(c.expected) ? "native" : "dop") : "-");
+  EXPECT_TRUE(r.bitExact()) << sink::summaryLine(r);
+  EXPECT_EQ(r.underruns, 0u);
+  EXPECT_GE(r.packets + 1, static_cast<uint64_t>(played.halves));
+
+  const Bytes captured = card_->captured(kCard);
+  const uint64_t frames = r.packets * r.packetFrames;
+  const Bytes expected = expectedBytes(c.wordLength, isDsdRate(c.rate), c.expected, frames);
+  ASSERT_EQ(captured.size(), expected.size()) << sink::summaryLine(r);
+  const auto [got, want] = std::mismatch(captured.begin(), captured.end(), expected.begin());
+  EXPECT_TRUE(got == captured.end()) << "first difference at byte " << (got - captured.begin());
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, CardBitExactTest, ::testing::ValuesIn(kCardCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A card that cannot play the stream as it is refuses it before it starts:
+// the sink answers the announcement with the reason, the host hears it.
+struct RefusalCase {
+  const char* name;
+  uint32_t wordLength;
+  const char* formats;
+  const char* rates;
+  bool busy;
+  uintptr_t code;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class CardRefusalTest : public SoundCardStreamTest,
+                        public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(CardRefusalTest, TheHostIsToldWhyAndNoStreamStarts) {
+  const RefusalCase& c = GetParam();
+  plugCard(c.formats, c.rates);
+  card_->busy(kCard, c.busy);
+  NotificationSpy spy;
+  initAgainst(cardOptions(c.wordLength));
+  const play::PlayResult played = playSignal(44100, 4);
+  EXPECT_FALSE(played.started);
+  EXPECT_EQ(played.error, control::errors::kNoResponse);
+  EXPECT_THAT(spy.codes(), ::testing::Contains(c.code));
+  const std::vector<std::string> received = peer->lines();
+  EXPECT_THAT(received, ::testing::Contains("reply: ERROR " + std::to_string(c.code)));
+  EXPECT_THAT(received, ::testing::Not(::testing::Contains("reply: +OK")));
+  EXPECT_TRUE(card_->captured(kCard).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CardRefusalTest,
+                         ::testing::Values(RefusalCase{"Busy", 24, "S24_3LE", "44100", true, 1},
+                                           RefusalCase{"RateRefused", 24, "S24_3LE S32_LE",
+                                                       "48000 96000", false, 2},
+                                           RefusalCase{"NoFormatHoldsTheSamples", 32,
+                                                       "S16_LE S24_3LE", "44100", false, 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The card's clock paces the stream: in steady play, packets per second are
+// the card's rate over the packet's frames, as the sink's status lines show.
+TEST_F(SoundCardStreamTest, TheCardsClockPacesTheStream) {
+  plugCard("S24_3LE", "44100");
+  HostileOptions options = cardOptions(24);
+  options.statusSeconds = 1;
+  initAgainst(options);
+  const play::PlayResult played = playSignal(44100, 0, 3.6);
+  ASSERT_TRUE(played.started) << played.error;
+  const sink::StreamReport r = report(1);
+  EXPECT_EQ(r.underruns, 0u);
+  // "status: ... seconds=S packets=N ...", one a second.
+  std::vector<std::pair<double, double>> samples;
+  for (const std::string& line : peer->lines()) {
+    double seconds = 0, packets = 0;
+    if (std::sscanf(line.c_str(), "status: stream=%*d seconds=%lf packets=%lf", &seconds,
+                    &packets) == 2) {
+      samples.emplace_back(seconds, packets);
+    }
+  }
+  ASSERT_GE(samples.size(), 3u);
+  const auto& [t0, p0] = samples.front();
+  const auto& [t1, p1] = samples.back();
+  const double perSecond = (p1 - p0) / (t1 - t0);
+  const double cardsPace = 44100.0 / r.packetFrames;
+  EXPECT_NEAR(perSecond, cardsPace, cardsPace * 0.005);
+}
+
+// A stall longer than the card's buffer: the card runs dry, the sink counts
+// it, starts the card again, and the stream goes on complete and in order.
+TEST_F(SoundCardStreamTest, AnUnderrunIsCountedAndTheStreamRecoversBitExact) {
+  plugCard("S24_3LE", "44100");
+  initAgainst(cardOptions(24));
+  std::thread staller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    card_->stall(kCard, 120);  // the card holds 4 packets of 4.4 ms
+  });
+  const play::PlayResult played = playSignal(44100, 200);
+  staller.join();
+  ASSERT_TRUE(played.started) << played.error;
+  const sink::StreamReport r = report(1);
+  EXPECT_GE(r.underruns, 1u) << sink::summaryLine(r);
+  EXPECT_TRUE(r.bitExact()) << sink::summaryLine(r);
+  const Bytes captured = card_->captured(kCard);
+  const Bytes expected =
+      expectedBytes(24, false, DeviceSample::kS24_3Le, r.packets * r.packetFrames);
+  EXPECT_TRUE(captured == expected)
+      << captured.size() << " bytes, " << expected.size() << " expected";
+  EXPECT_THAT(peer->lines(), ::testing::Contains(::testing::StartsWith("underrun (at least ")));
+}
+
+// An unplugged card ends the stream: the host sees it end and is not hung;
+// once the card is back, the next stream plays.
+TEST_F(SoundCardStreamTest, AVanishedCardEndsTheStreamAndTheNextPlaysOnceItIsBack) {
+  plugCard("S24_3LE", "44100");
+  initAgainst(cardOptions(24));
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    card_->vanish(kCard);
+  });
+  const play::PlayResult first = playSignal(44100, 0, 10);
+  unplug.join();
+  ASSERT_TRUE(first.started) << first.error;
+  EXPECT_TRUE(first.stalled);
+  EXPECT_EQ(report(1).end, sink::StreamEnd::kDeviceGone);
+
+  card_->comeBack(kCard);
+  const play::PlayResult second = playSignal(44100, 40);
+  ASSERT_TRUE(second.started) << second.error;
+  EXPECT_TRUE(report(2).bitExact()) << sink::summaryLine(report(2));
+}
+
+}  // namespace
+}  // namespace tavro::testing
