@@ -203,6 +203,7 @@ void SinkPeer::run() {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
     accepted_.fetch_add(1);
+    driverAddress_ = text;
     print(std::string("connection from ") + text + ":" + std::to_string(ntohs(from.sin_port)));
     serve(connection);
     device_.reset();  // a card opened for a stream that never started
@@ -268,6 +269,13 @@ void SinkPeer::serve(int connection) {
 Answer SinkPeer::answerTo(Step step, const std::u16string& text) {
   switch (step) {
     case Step::kGreeting:
+      // The driver binds its datagram socket to the address in this reply,
+      // so it must be one of the driver's own: listening on every address,
+      // the sink has none of its own to give, and gives the one the driver
+      // came from.
+      if (options_.greetingAddress.empty() && options_.address == "0.0.0.0") {
+        return {"OK " + driverAddress_};
+      }
       return {greetingReply(options_)};
     case Step::kSettings:
       return {settingsReply(options_)};

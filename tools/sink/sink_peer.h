@@ -166,6 +166,7 @@ class SinkPeer {
   // The card opened for the announcement being answered, until its stream
   // takes it; the serving thread's alone.
   std::unique_ptr<AlsaOutput> device_;
+  std::string driverAddress_;  // where the connection being served came from
   DeviceRequest deviceRequest_;
 };
 
