@@ -293,17 +293,26 @@ DevicePlayer::Step DevicePlayer::play(const uint8_t* packet) {
     if (status == DeviceStatus::kGone || attempt > 2) return Step::kDeviceGone;
     if (const Step step = underrun(monotonicNs()); step != Step::kGoOn) return step;
   }
+  const int64_t now = monotonicNs();
+  if (dry_) {
+    dry_ = false;
+    ++underruns_;
+    setup_.print("underrun (at least " + std::to_string((now - drySinceNs_) / 1'000'000) + " ms)");
+  }
   const uint32_t delay = device_->delayFrames();
   delaySumUs_ += static_cast<uint64_t>(framesToNs(delay, device_->rate()) / 1000);
   ++delaySamples_;
-  dryAtNs_ = monotonicNs() + framesToNs(delay, device_->rate());
+  dryAtNs_ = now + framesToNs(delay, device_->rate());
   return Step::kGoOn;
 }
 
 DevicePlayer::Step DevicePlayer::underrun(int64_t now) {
-  ++underruns_;
-  const int64_t gapMs = std::max<int64_t>(0, now - dryAtNs_) / 1'000'000;
-  setup_.print("underrun (at least " + std::to_string(gapMs) + " ms)");
+  // Counted once the card plays again: a card that runs dry because the
+  // driver has stopped for good is the stream's end, not an underrun.
+  if (!dry_) {
+    dry_ = true;
+    drySinceNs_ = std::min(dryAtNs_, now);
+  }
   return device_->recover() == DeviceStatus::kOk ? Step::kGoOn : Step::kDeviceGone;
 }
 

@@ -84,6 +84,8 @@ class DevicePlayer {
   uint64_t unasked_ = 0;
   uint64_t underruns_ = 0;
   int64_t dryAtNs_ = 0;  // when the card runs out of what it was given
+  bool dry_ = false;     // it ran out, and has had nothing since
+  int64_t drySinceNs_ = 0;
   int64_t startNs_ = 0;
   int64_t nextStatusNs_ = 0;
   int64_t limitSeenNs_ = -1;
