@@ -43,9 +43,11 @@ DevicePlayer::DevicePlayer(const SessionSetup& setup, std::unique_ptr<AlsaOutput
   // A datagram carries no packet number: with one packet asked for at a
   // time, a lost one cannot make the next one's pieces pass for its own.
   maxInFlight_ = setup.transport == 2 ? 1 : bufferPackets;
-  // Given up half-way to the moment the card would run dry without it, so
-  // that the silence standing in for it is there in time.
-  lostAfterNs_ = std::max(format_.periodNs() * (bufferPackets - 1) / 2, format_.periodNs() / 2);
+  // Given up half a period before the card would run dry without it, so
+  // that the silence standing in for it is there in time; any earlier and
+  // a packet that is merely late passes for lost.
+  lostAfterNs_ = std::max(format_.periodNs() * (bufferPackets - 1) - format_.periodNs() / 2,
+                          format_.periodNs() / 2);
   packetDeviceFrames_ = SampleConverter(format_.bits, device_->sample(), request_.dopStream)
                             .deviceFramesFor(format_.packetFrames);
   if (setup.transport == 2) {
