@@ -7,8 +7,10 @@ namespace tavro::sink {
 
 const char kUsage[] =
     "usage: tavro-sink [options]\n"
-    "Stands in for TAVROStreamer on TCP port 48168 and prints what the driver says.\n"
-    "  --address A          IPv4 address to listen on (default 127.0.0.1)\n"
+    "The streamer: answers the TAVRO driver on TCP port 48168, paces each stream with\n"
+    "ticks and plays it to a sound card (--device), or checks and records it.\n"
+    "  --address A          IPv4 address to listen on (default 127.0.0.1; 0.0.0.0 for\n"
+    "                       every network of this machine)\n"
     "  --port N             TCP and UDP port to listen on (default 48168)\n"
     "  --buffer-index N     buffer-size index in the settings reply, 0-9 (default 6)\n"
     "  --transport 1|2      1: audio on the control connection, 2: UDP (default 1)\n"
@@ -17,7 +19,8 @@ const char kUsage[] =
     "  --drive-mode N       non-zero: removable-drive mode (default 0)\n"
     "  --interface NAME     an audio interface name; repeat for more\n"
     "  --interface-index N  which interface is chosen, from 0 (default 0)\n"
-    "  --greeting-address A address put in the greeting reply (default: --address)\n"
+    "  --greeting-address A address put in the greeting reply (default: --address, or\n"
+    "                       with 0.0.0.0 the address the driver connects from)\n"
     "  --once               exit when the first connection ends\n"
     "After \"+OK\" it paces the stream with ticks and takes the packets (TCP in mode 1,\n"
     "UDP on the same port in mode 2). At each stream's end it prints one line,\n"
