@@ -1,5 +1,5 @@
-# tavro-sink: a stand-in for the streamer on TCP port 48168, for users checking
-# their set-up and for the tests, which link its core (and build their
+# tavro-sink: the streamer on TCP port 48168, playing to a sound card through
+# alsa-lib or checking a set-up. The tests link its core (and build their
 # misbehaving streamers on its hooks). Linux only.
 if(NOT WIN32)
   add_library(tavro_sink_peer STATIC

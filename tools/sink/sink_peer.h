@@ -1,7 +1,8 @@
 #pragma once
-// tavro-sink's core: a stand-in for the streamer that answers the driver's
-// control frames on TCP port 48168. Users run it to check a set-up; tests run
-// it in-process, and through its hooks make it misbehave at any step.
+// tavro-sink's core: the streamer that answers the driver's control frames
+// on TCP port 48168 and takes its streams, to a sound card or to checks and
+// files. Tests run it in-process, and through its hooks make it misbehave at
+// any step.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
