@@ -105,15 +105,15 @@ struct TestDac {
   }
 
   void armAt(int64_t ns) const {
-    itimerspec spec{};
-    spec.it_value = toTimespec(ns);
-    timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    itimerspec timer{};
+    timer.it_value = toTimespec(ns);
+    timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &timer, nullptr);
   }
   // A moment long past: the descriptor is readable at once.
   void armNow() const { armAt(1); }
   void disarm() const {
-    itimerspec spec{};
-    timerfd_settime(timerFd, 0, &spec, nullptr);
+    itimerspec timer{};
+    timerfd_settime(timerFd, 0, &timer, nullptr);
   }
   void clearWake() const {
     uint64_t expirations = 0;
