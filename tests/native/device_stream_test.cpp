@@ -13,6 +13,8 @@
 #include "sink/alsa_output.h"
 #include "sink/stream_format.h"
 #include "stream_fixture.h"
+#include "support/fault_relay.h"
+#include "support/loopback_address.h"
 #include "support/notification_spy.h"
 #include "support/temp_dir.h"
 #include "support/test_sound_card.h"
@@ -278,6 +280,74 @@ TEST_F(SoundCardStreamTest, AVanishedCardEndsTheStreamAndTheNextPlaysOnceItIsBac
   ASSERT_TRUE(second.started) << second.error;
   EXPECT_TRUE(report(2).bitExact()) << sink::summaryLine(report(2));
 }
+
+// Datagrams the network loses: each lost packet is counted and silence (DSD
+// silence in DoP's form for DSD) plays in its place, so the card keeps time;
+// every packet that did arrive reaches the card unchanged, in its place.
+struct LossCase {
+  const char* name;
+  Wire wire;
+  double rate;
+};
+
+void PrintTo(const LossCase& c, std::ostream* os) { *os << c.name; }
+
+class CardLossTest : public SoundCardStreamTest, public ::testing::WithParamInterface<LossCase> {};
+
+TEST_P(CardLossTest, ALostPacketBecomesSilenceInItsPlaceAndTheRestArriveUnchanged) {
+  const LossCase& c = GetParam();
+  const bool dsd = isDsdRate(c.rate);
+  plugCard("S24_3LE", dsd ? "176400" : "48000");
+  useWire(c.wire);
+  // The driver talks to the relay at the test's address; the sink listens
+  // behind it.
+  HostileOptions options = cardOptions(24);
+  options.address = uniqueLoopbackAddress();
+  FaultRelay relay(address, options.address, sink::kStreamerPort, RelayFaults{0.03});
+  ASSERT_TRUE(relay.start());
+  startPeer(options, false);
+  setSetting(control::kSinglePcValue, "0");
+  setSetting(control::kHostValue, address);
+  ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue) << errorText();
+  const play::PlayResult played = playSignal(c.rate, 300);
+  ASSERT_TRUE(played.started) << played.error;
+  const sink::StreamReport r = report(1);
+  relay.stop();
+  // Each dropped datagram is a lost packet, but for the stop datagram and the
+  // packet the driver's stop leaves unanswered, if those were the ones.
+  EXPECT_GT(r.lost, 0u) << sink::summaryLine(r);
+  EXPECT_LE(r.lost, relay.datagramsDropped());
+  EXPECT_GE(r.lost + 2, relay.datagramsDropped());
+  EXPECT_EQ(r.mismatched, 0u) << sink::summaryLine(r);
+  EXPECT_EQ(r.wrongMarkers, 0u);
+  EXPECT_EQ(r.malformed, 0u);
+
+  // The card's capture, packet by packet: the signal in its place, or silence.
+  const Bytes captured = card_->captured(kCard);
+  const uint64_t slots = r.packets + r.lost;
+  const size_t slotBytes = size_t{r.packetFrames} * 6;
+  const Bytes expected = expectedBytes(24, dsd, DeviceSample::kS24_3Le, slots * r.packetFrames);
+  ASSERT_EQ(captured.size(), expected.size()) << sink::summaryLine(r);
+  uint64_t silent = 0;
+  for (uint64_t slot = 0; slot < slots; ++slot) {
+    const auto at = static_cast<ptrdiff_t>(slot * slotBytes);
+    if (std::equal(captured.begin() + at, captured.begin() + at + slotBytes,
+                   expected.begin() + at)) {
+      continue;
+    }
+    ++silent;
+    for (size_t i = 0; i < slotBytes; ++i) {
+      const uint8_t want = !dsd ? 0 : i % 3 == 2 ? expected[at + i] : sink::kDsdSilence;
+      ASSERT_EQ(captured[at + i], want) << "packet " << slot << " byte " << i;
+    }
+  }
+  EXPECT_EQ(silent, r.lost);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wires, CardLossTest,
+                         ::testing::Values(LossCase{"Pcm24OverUdp", Wire::kUdp, 48000},
+                                           LossCase{"DopOverRegisteredIo", Wire::kRio, kDsd64}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tavro::testing

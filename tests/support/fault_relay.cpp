@@ -1,0 +1,165 @@
+#if !defined(_WIN32)
+#include "support/fault_relay.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <vector>
+
+namespace tavro::testing {
+namespace {
+
+sockaddr_in endpoint(const std::string& address, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+  return to;
+}
+
+int boundSocket(int type, const sockaddr_in& at) {
+  const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+bool sendAll(int fd, const uint8_t* data, ssize_t size) {
+  while (size > 0) {
+    const ssize_t sent = ::send(fd, data, static_cast<size_t>(size), MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    data += sent;
+    size -= sent;
+  }
+  return true;
+}
+
+void closeQuietly(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+FaultRelay::FaultRelay(std::string front, std::string back, uint16_t port, RelayFaults faults)
+    : front_(std::move(front)), back_(std::move(back)), port_(port), faults_(faults) {}
+
+FaultRelay::~FaultRelay() { stop(); }
+
+bool FaultRelay::start() {
+  listener_ = boundSocket(SOCK_STREAM, endpoint(front_, port_));
+  frontUdp_ = boundSocket(SOCK_DGRAM, endpoint(front_, port_));
+  backUdp_ = boundSocket(SOCK_DGRAM, endpoint(front_, 0));
+  if (listener_ < 0 || frontUdp_ < 0 || backUdp_ < 0 || ::listen(listener_, 4) != 0 ||
+      ::pipe2(wake_, O_CLOEXEC) != 0) {
+    stop();
+    return false;
+  }
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+void FaultRelay::stop() {
+  if (thread_.joinable()) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_[1], &byte, 1);
+    thread_.join();
+  }
+  for (int* fd : {&listener_, &frontUdp_, &backUdp_, &wake_[0], &wake_[1]}) closeQuietly(*fd);
+}
+
+void FaultRelay::run() {
+  struct Pair {
+    int driver, streamer;
+  };
+  std::vector<Pair> pairs;
+  std::mt19937 random(faults_.seed);
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  sockaddr_in driverUdp{};
+  uint64_t datagrams = 0;
+  uint8_t buffer[65536];
+  for (;;) {
+    std::vector<pollfd> watched = {{wake_[0], POLLIN, 0},
+                                   {listener_, POLLIN, 0},
+                                   {frontUdp_, POLLIN, 0},
+                                   {backUdp_, POLLIN, 0}};
+    for (const Pair& pair : pairs) {
+      watched.push_back({pair.driver, POLLIN, 0});
+      watched.push_back({pair.streamer, POLLIN, 0});
+    }
+    if (::poll(watched.data(), watched.size(), -1) < 0) continue;
+    if (watched[0].revents != 0) break;
+    if (watched[1].revents != 0) {
+      const int driver = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      const int streamer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const sockaddr_in to = endpoint(back_, port_);
+      if (driver >= 0 && streamer >= 0 &&
+          ::connect(streamer, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
+        pairs.push_back({driver, streamer});
+      } else {
+        if (driver >= 0) ::close(driver);
+        if (streamer >= 0) ::close(streamer);
+      }
+    }
+    if (watched[2].revents != 0) {
+      socklen_t size = sizeof driverUdp;
+      const ssize_t got = ::recvfrom(frontUdp_, buffer, sizeof buffer, MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&driverUdp), &size);
+      if (got >= 0) {
+        const bool lost = ++datagrams > faults_.spareFirst && chance(random) < faults_.datagramLoss;
+        if (lost) {
+          dropped_.fetch_add(1);
+        } else {
+          passed_.fetch_add(1);
+          const sockaddr_in to = endpoint(back_, port_);
+          ::sendto(backUdp_, buffer, static_cast<size_t>(got), 0,
+                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        }
+      }
+    }
+    if (watched[3].revents != 0) {
+      const ssize_t got = ::recv(backUdp_, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (got >= 0) {
+        ::sendto(frontUdp_, buffer, static_cast<size_t>(got), 0,
+                 reinterpret_cast<const sockaddr*>(&driverUdp), sizeof driverUdp);
+      }
+    }
+    for (size_t i = 0; i < pairs.size(); ++i) {
+      Pair& pair = pairs[i];
+      bool closed = false;
+      for (int side = 0; side < 2 && !closed; ++side) {
+        if (watched[4 + 2 * i + side].revents == 0) continue;
+        const int from = side == 0 ? pair.driver : pair.streamer;
+        const int to = side == 0 ? pair.streamer : pair.driver;
+        const ssize_t got = ::recv(from, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR) ||
+            (got > 0 && !sendAll(to, buffer, got))) {
+          closed = true;
+        }
+      }
+      if (closed) {
+        // One side's end is the other's: the driver learns of a closed
+        // streamer as it would without the relay.
+        ::close(pair.driver);
+        ::close(pair.streamer);
+        pair.driver = -1;
+      }
+    }
+    std::erase_if(pairs, [](const Pair& pair) { return pair.driver < 0; });
+  }
+  for (const Pair& pair : pairs) {
+    ::close(pair.driver);
+    ::close(pair.streamer);
+  }
+}
+
+}  // namespace tavro::testing
+#endif
