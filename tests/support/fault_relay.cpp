@@ -95,6 +95,8 @@ void FaultRelay::run() {
       watched.push_back({pair.driver, POLLIN, 0});
       watched.push_back({pair.streamer, POLLIN, 0});
     }
+    // A connection accepted below is polled from the next round on.
+    const size_t polledPairs = pairs.size();
     if (::poll(watched.data(), watched.size(), -1) < 0) continue;
     if (watched[0].revents != 0) break;
     if (watched[1].revents != 0) {
@@ -132,7 +134,7 @@ void FaultRelay::run() {
                  reinterpret_cast<const sockaddr*>(&driverUdp), sizeof driverUdp);
       }
     }
-    for (size_t i = 0; i < pairs.size(); ++i) {
+    for (size_t i = 0; i < polledPairs; ++i) {
       Pair& pair = pairs[i];
       bool closed = false;
       for (int side = 0; side < 2 && !closed; ++side) {
