@@ -95,6 +95,9 @@ class SoundCardStreamTest : public StreamTest {
     HostileOptions options = sinkOptions(wordLength, 0, kBufferIndex);
     options.device = kCard;
     options.dsd = dsd;
+    // 70 ms: room for a loaded test machine, where 4 packets of 4.4 ms run
+    // dry now and then.
+    options.bufferPackets = 16;
     return options;
   }
 
@@ -244,7 +247,7 @@ TEST_F(SoundCardStreamTest, AnUnderrunIsCountedAndTheStreamRecoversBitExact) {
   initAgainst(cardOptions(24));
   std::thread staller([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    card_->stall(kCard, 120);  // the card holds 4 packets of 4.4 ms
+    card_->stall(kCard, 300);  // the card holds 16 packets of 4.4 ms
   });
   const play::PlayResult played = playSignal(44100, 200);
   staller.join();
