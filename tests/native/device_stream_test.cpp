@@ -101,8 +101,26 @@ class SoundCardStreamTest : public StreamTest {
     return options;
   }
 
+  // The driver talks to a relay at the test's address; the sink listens
+  // behind it, at an address of its own.
+  void initThroughRelay(HostileOptions options, RelayFaults faults) {
+    options.address = uniqueLoopbackAddress();
+    relay_.emplace(address, options.address, sink::kStreamerPort, faults);
+    ASSERT_TRUE(relay_->start());
+    startPeer(std::move(options), false);
+    setSetting(control::kSinglePcValue, "0");
+    setSetting(control::kHostValue, address);
+    ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue) << errorText();
+  }
+
+  void TearDown() override {
+    if (relay_) relay_->stop();
+    StreamTest::TearDown();
+  }
+
   TempDir cardDir_;
   std::optional<TestSoundCard> card_;
+  std::optional<FaultRelay> relay_;
 };
 
 struct CardCase {
@@ -302,25 +320,16 @@ TEST_P(CardLossTest, ALostPacketBecomesSilenceInItsPlaceAndTheRestArriveUnchange
   const bool dsd = isDsdRate(c.rate);
   plugCard("S24_3LE", dsd ? "176400" : "48000");
   useWire(c.wire);
-  // The driver talks to the relay at the test's address; the sink listens
-  // behind it.
-  HostileOptions options = cardOptions(24);
-  options.address = uniqueLoopbackAddress();
-  FaultRelay relay(address, options.address, sink::kStreamerPort, RelayFaults{0.03});
-  ASSERT_TRUE(relay.start());
-  startPeer(options, false);
-  setSetting(control::kSinglePcValue, "0");
-  setSetting(control::kHostValue, address);
-  ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue) << errorText();
+  initThroughRelay(cardOptions(24), RelayFaults{0.03});
   const play::PlayResult played = playSignal(c.rate, 300);
   ASSERT_TRUE(played.started) << played.error;
   const sink::StreamReport r = report(1);
-  relay.stop();
+  relay_->stop();
   // Each dropped datagram is a lost packet, but for the stop datagram and the
   // packet the driver's stop leaves unanswered, if those were the ones.
   EXPECT_GT(r.lost, 0u) << sink::summaryLine(r);
-  EXPECT_LE(r.lost, relay.datagramsDropped());
-  EXPECT_GE(r.lost + 2, relay.datagramsDropped());
+  EXPECT_LE(r.lost, relay_->datagramsDropped());
+  EXPECT_GE(r.lost + 2, relay_->datagramsDropped());
   EXPECT_EQ(r.mismatched, 0u) << sink::summaryLine(r);
   EXPECT_EQ(r.wrongMarkers, 0u);
   EXPECT_EQ(r.malformed, 0u);
@@ -351,6 +360,68 @@ INSTANTIATE_TEST_SUITE_P(Wires, CardLossTest,
                          ::testing::Values(LossCase{"Pcm24OverUdp", Wire::kUdp, 48000},
                                            LossCase{"DopOverRegisteredIo", Wire::kRio, kDsd64}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The network stalls the driver's TCP stream, or resets the connection. A
+// stall the card's buffer covers is not heard; a longer one runs the card
+// dry, counted, and the stream then goes on complete. A reset ends the
+// stream, and the host's next start plays again on the same driver object.
+enum class TcpFault { kShortStall, kLongStall, kReset };
+
+struct TcpFaultCase {
+  const char* name;
+  TcpFault fault;
+};
+
+void PrintTo(const TcpFaultCase& c, std::ostream* os) { *os << c.name; }
+
+class CardTcpFaultTest : public SoundCardStreamTest,
+                         public ::testing::WithParamInterface<TcpFaultCase> {};
+
+TEST_P(CardTcpFaultTest, TheCardHearsOnlyWhatItsBufferCannotCoverAndNothingIsLost) {
+  const TcpFaultCase& c = GetParam();
+  plugCard("S24_3LE", "44100");
+  // 16 packets of 1536 frames: 557 ms in the card.
+  HostileOptions options = sinkOptions(24, 0, 6);
+  options.device = kCard;
+  options.bufferPackets = 16;
+  initThroughRelay(options, RelayFaults{});
+  std::thread fault([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    if (c.fault == TcpFault::kReset) {
+      relay_->reset();
+    } else {
+      relay_->stallFor(c.fault == TcpFault::kShortStall ? 200 : 2000);
+    }
+  });
+  const play::PlayResult first = playSignal(44100, c.fault == TcpFault::kReset ? 0 : 90, 10);
+  fault.join();
+  ASSERT_TRUE(first.started) << first.error;
+  const sink::StreamReport r = report(1);
+  if (c.fault == TcpFault::kReset) {
+    EXPECT_TRUE(first.stalled);
+    const play::PlayResult again = playSignal(44100, 30);
+    ASSERT_TRUE(again.started) << again.error;
+    EXPECT_TRUE(report(2).bitExact()) << sink::summaryLine(report(2));
+    return;
+  }
+  EXPECT_FALSE(first.stalled);
+  EXPECT_TRUE(r.bitExact()) << sink::summaryLine(r);
+  if (c.fault == TcpFault::kShortStall) {
+    EXPECT_EQ(r.underruns, 0u) << sink::summaryLine(r);
+  } else {
+    EXPECT_GE(r.underruns, 1u) << sink::summaryLine(r);
+  }
+  const Bytes captured = card_->captured(kCard);
+  EXPECT_TRUE(captured ==
+              expectedBytes(24, false, DeviceSample::kS24_3Le, r.packets * r.packetFrames));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CardTcpFaultTest,
+    ::testing::Values(TcpFaultCase{"StallShorterThanTheBuffer", TcpFault::kShortStall},
+                      TcpFaultCase{"StallLongerThanTheBuffer", TcpFault::kLongStall},
+                      TcpFaultCase{"Reset", TcpFault::kReset}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tavro::testing

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,6 +43,19 @@ bool sendAll(int fd, const uint8_t* data, ssize_t size) {
   return true;
 }
 
+int64_t nowNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// Closed with a reset, not an orderly end: what a failing link looks like.
+void resetQuietly(int fd) {
+  const linger now{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+  ::close(fd);
+}
+
 void closeQuietly(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
@@ -76,6 +90,18 @@ void FaultRelay::stop() {
   for (int* fd : {&listener_, &frontUdp_, &backUdp_, &wake_[0], &wake_[1]}) closeQuietly(*fd);
 }
 
+void FaultRelay::stallFor(int ms) {
+  stalledUntilNs_.store(nowNs() + int64_t{ms} * 1'000'000);
+  const char byte = 0;
+  [[maybe_unused]] const ssize_t written = ::write(wake_[1], &byte, 1);
+}
+
+void FaultRelay::reset() {
+  resetAsked_.store(true);
+  const char byte = 0;
+  [[maybe_unused]] const ssize_t written = ::write(wake_[1], &byte, 1);
+}
+
 void FaultRelay::run() {
   struct Pair {
     int driver, streamer;
@@ -91,14 +117,29 @@ void FaultRelay::run() {
                                    {listener_, POLLIN, 0},
                                    {frontUdp_, POLLIN, 0},
                                    {backUdp_, POLLIN, 0}};
+    const int64_t stallLeftNs = stalledUntilNs_.load() - nowNs();
     for (const Pair& pair : pairs) {
-      watched.push_back({pair.driver, POLLIN, 0});
+      // While stalled, the driver's bytes are not read: they wait in the
+      // kernel's buffers, and the driver's sends block once those are full.
+      watched.push_back({stallLeftNs > 0 ? -1 : pair.driver, POLLIN, 0});
       watched.push_back({pair.streamer, POLLIN, 0});
     }
     // A connection accepted below is polled from the next round on.
     const size_t polledPairs = pairs.size();
-    if (::poll(watched.data(), watched.size(), -1) < 0) continue;
-    if (watched[0].revents != 0) break;
+    const int timeoutMs = stallLeftNs > 0 ? static_cast<int>(stallLeftNs / 1'000'000) + 1 : -1;
+    if (::poll(watched.data(), watched.size(), timeoutMs) < 0) continue;
+    if (watched[0].revents != 0) {
+      char byte = 1;
+      if (::read(wake_[0], &byte, 1) == 1 && byte != 0) break;
+      if (resetAsked_.exchange(false)) {
+        for (const Pair& pair : pairs) {
+          resetQuietly(pair.driver);
+          resetQuietly(pair.streamer);
+        }
+        pairs.clear();
+      }
+      continue;
+    }
     if (watched[1].revents != 0) {
       const int driver = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       const int streamer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

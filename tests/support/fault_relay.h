@@ -30,6 +30,12 @@ class FaultRelay {
   bool start();
   void stop();
 
+  // The driver's TCP bytes wait in the relay for `ms` from now, as on a
+  // stalled network; the streamer's ticks still pass.
+  void stallFor(int ms);
+  // Every relayed connection is reset, both ways, as by a failing link.
+  void reset();
+
   uint64_t datagramsDropped() const { return dropped_.load(); }
   uint64_t datagramsPassed() const { return passed_.load(); }
 
@@ -42,6 +48,8 @@ class FaultRelay {
   int listener_ = -1, frontUdp_ = -1, backUdp_ = -1, wake_[2] = {-1, -1};
   std::thread thread_;
   std::atomic<uint64_t> dropped_{0}, passed_{0};
+  std::atomic<int64_t> stalledUntilNs_{0};
+  std::atomic<bool> resetAsked_{false};
 };
 
 }  // namespace tavro::testing
