@@ -365,7 +365,7 @@ INSTANTIATE_TEST_SUITE_P(Wires, CardLossTest,
 // stall the card's buffer covers is not heard; a longer one runs the card
 // dry, counted, and the stream then goes on complete. A reset ends the
 // stream, and the host's next start plays again on the same driver object.
-enum class TcpFault { kShortStall, kLongStall, kReset };
+enum class TcpFault { kShortStall, kLongStall, kReset, kCap };
 
 struct TcpFaultCase {
   const char* name;
@@ -380,20 +380,26 @@ class CardTcpFaultTest : public SoundCardStreamTest,
 TEST_P(CardTcpFaultTest, TheCardHearsOnlyWhatItsBufferCannotCoverAndNothingIsLost) {
   const TcpFaultCase& c = GetParam();
   plugCard("S24_3LE", "44100");
-  // 16 packets of 1536 frames: 557 ms in the card.
+  // Packets of 1536 frames, 34.8 ms: 16 of them, 557 ms, in the card; 4
+  // under the cap, so that it runs dry again and again.
+  const bool capped = c.fault == TcpFault::kCap;
   HostileOptions options = sinkOptions(24, 0, 6);
   options.device = kCard;
-  options.bufferPackets = 16;
-  initThroughRelay(options, RelayFaults{});
+  options.bufferPackets = capped ? 4 : 16;
+  RelayFaults faults;
+  // Three quarters of the stream's 264,600 bytes a second.
+  if (capped) faults.tcpBytesPerSecond = 200'000;
+  initThroughRelay(options, faults);
   std::thread fault([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     if (c.fault == TcpFault::kReset) {
       relay_->reset();
-    } else {
+    } else if (!capped) {
       relay_->stallFor(c.fault == TcpFault::kShortStall ? 200 : 2000);
     }
   });
-  const play::PlayResult first = playSignal(44100, c.fault == TcpFault::kReset ? 0 : 90, 10);
+  const play::PlayResult first =
+      playSignal(44100, c.fault == TcpFault::kReset || capped ? 0 : 90, capped ? 8 : 10);
   fault.join();
   ASSERT_TRUE(first.started) << first.error;
   const sink::StreamReport r = report(1);
@@ -405,9 +411,14 @@ TEST_P(CardTcpFaultTest, TheCardHearsOnlyWhatItsBufferCannotCoverAndNothingIsLos
     return;
   }
   EXPECT_FALSE(first.stalled);
-  EXPECT_TRUE(r.bitExact()) << sink::summaryLine(r);
+  // The host's stop cuts off the packet a capped link was still carrying.
+  EXPECT_TRUE(capped ? r.mismatched == 0 : r.bitExact()) << sink::summaryLine(r);
   if (c.fault == TcpFault::kShortStall) {
     EXPECT_EQ(r.underruns, 0u) << sink::summaryLine(r);
+  } else if (c.fault == TcpFault::kCap) {
+    EXPECT_GE(r.underruns, 4u) << sink::summaryLine(r);
+    EXPECT_THAT(peer->lines(),
+                ::testing::Contains(::testing::HasSubstr("cannot carry this stream")));
   } else {
     EXPECT_GE(r.underruns, 1u) << sink::summaryLine(r);
   }
@@ -420,7 +431,8 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, CardTcpFaultTest,
     ::testing::Values(TcpFaultCase{"StallShorterThanTheBuffer", TcpFault::kShortStall},
                       TcpFaultCase{"StallLongerThanTheBuffer", TcpFault::kLongStall},
-                      TcpFaultCase{"Reset", TcpFault::kReset}),
+                      TcpFaultCase{"Reset", TcpFault::kReset},
+                      TcpFaultCase{"CapBelowTheStreamsRate", TcpFault::kCap}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

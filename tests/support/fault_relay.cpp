@@ -9,7 +9,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <random>
 #include <vector>
 
@@ -42,6 +44,9 @@ bool sendAll(int fd, const uint8_t* data, ssize_t size) {
   }
   return true;
 }
+
+// The cap lets bytes through in pieces of at least this many.
+constexpr int64_t kCapChunk = 1024;
 
 int64_t nowNs() {
   timespec now{};
@@ -111,13 +116,29 @@ void FaultRelay::run() {
   std::uniform_real_distribution<double> chance(0.0, 1.0);
   sockaddr_in driverUdp{};
   uint64_t datagrams = 0;
+  const int64_t capStartNs = nowNs();
+  uint64_t cappedBytes = 0;
   uint8_t buffer[65536];
   for (;;) {
     std::vector<pollfd> watched = {{wake_[0], POLLIN, 0},
                                    {listener_, POLLIN, 0},
                                    {frontUdp_, POLLIN, 0},
                                    {backUdp_, POLLIN, 0}};
-    const int64_t stallLeftNs = stalledUntilNs_.load() - nowNs();
+    // A capped link lets through what its rate allows since the cap began.
+    const int64_t now = nowNs();
+    int64_t allowance = INT64_MAX;
+    int64_t capWaitNs = 0;
+    if (faults_.tcpBytesPerSecond != 0) {
+      const auto earned =
+          static_cast<int64_t>(static_cast<double>(now - capStartNs) *
+                               static_cast<double>(faults_.tcpBytesPerSecond) / 1e9);
+      allowance = earned - static_cast<int64_t>(cappedBytes);
+      if (allowance < kCapChunk) {
+        capWaitNs = (kCapChunk - allowance) * 1'000'000'000 /
+                    static_cast<int64_t>(faults_.tcpBytesPerSecond);
+      }
+    }
+    const int64_t stallLeftNs = std::max(stalledUntilNs_.load() - now, capWaitNs);
     for (const Pair& pair : pairs) {
       // While stalled, the driver's bytes are not read: they wait in the
       // kernel's buffers, and the driver's sends block once those are full.
@@ -182,11 +203,15 @@ void FaultRelay::run() {
         if (watched[4 + 2 * i + side].revents == 0) continue;
         const int from = side == 0 ? pair.driver : pair.streamer;
         const int to = side == 0 ? pair.streamer : pair.driver;
-        const ssize_t got = ::recv(from, buffer, sizeof buffer, MSG_DONTWAIT);
+        const size_t most = side == 0
+                                ? static_cast<size_t>(std::min<int64_t>(allowance, sizeof buffer))
+                                : sizeof buffer;
+        const ssize_t got = ::recv(from, buffer, most, MSG_DONTWAIT);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR) ||
             (got > 0 && !sendAll(to, buffer, got))) {
           closed = true;
         }
+        if (side == 0 && got > 0) cappedBytes += static_cast<uint64_t>(got);
       }
       if (closed) {
         // One side's end is the other's: the driver learns of a closed

@@ -13,9 +13,10 @@
 namespace tavro::testing {
 
 struct RelayFaults {
-  double datagramLoss = 0;   // share of the driver's datagrams dropped, at random
-  uint32_t spareFirst = 1;   // the first datagrams always pass (the priming one)
-  uint32_t seed = 20261208;  // the same losses every run
+  double datagramLoss = 0;         // share of the driver's datagrams dropped, at random
+  uint32_t spareFirst = 1;         // the first datagrams always pass (the priming one)
+  uint32_t seed = 20261208;        // the same losses every run
+  uint64_t tcpBytesPerSecond = 0;  // the driver's TCP bytes pass no faster; 0: no cap
 };
 
 class FaultRelay {

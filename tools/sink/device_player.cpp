@@ -300,6 +300,7 @@ DevicePlayer::Step DevicePlayer::play(const uint8_t* packet) {
     dry_ = false;
     ++underruns_;
     setup_.print("underrun (at least " + std::to_string((now - drySinceNs_) / 1'000'000) + " ms)");
+    warnIfUnderrunsClimb(now);
   }
   const uint32_t delay = device_->delayFrames();
   delaySumUs_ += static_cast<uint64_t>(framesToNs(delay, device_->rate()) / 1000);
@@ -316,6 +317,20 @@ DevicePlayer::Step DevicePlayer::underrun(int64_t now) {
     drySinceNs_ = std::min(dryAtNs_, now);
   }
   return device_->recover() == DeviceStatus::kOk ? Step::kGoOn : Step::kDeviceGone;
+}
+
+void DevicePlayer::warnIfUnderrunsClimb(int64_t now) {
+  // One underrun is a hiccup; several within seconds of each other say the
+  // packets cannot come as fast as the card plays them.
+  recentUnderrunsNs_[underruns_ % kRecentUnderruns] = now;
+  const int64_t oldest = recentUnderrunsNs_[(underruns_ + 1) % kRecentUnderruns];
+  if (underruns_ < kRecentUnderruns || now - oldest > kUnderrunWindowNs) return;
+  if (warnedNs_ != 0 && now - warnedNs_ < kUnderrunWindowNs) return;
+  warnedNs_ = now;
+  setup_.print(std::to_string(kRecentUnderruns) + " underruns within " +
+               std::to_string(kUnderrunWindowNs / 1'000'000'000) +
+               " s: the network (or the player) cannot carry this stream as fast as the card "
+               "plays it; try a lower rate, a wired link, or transport mode 1");
 }
 
 int64_t DevicePlayer::pollTimeoutNs(int64_t now) const {

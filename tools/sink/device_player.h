@@ -47,6 +47,7 @@ class DevicePlayer {
   // Plays a packet, or silence in its place when `packet` is null.
   Step play(const uint8_t* packet);
   Step underrun(int64_t now);
+  void warnIfUnderrunsClimb(int64_t now);
   bool begin(const uint8_t* first);
   int64_t pollTimeoutNs(int64_t now) const;
   void printStatus(int64_t now);
@@ -56,6 +57,8 @@ class DevicePlayer {
   uint64_t arrived() const { return packets_ + malformed_ + lost_; }
 
   static constexpr size_t kTickRing = 64;
+  static constexpr uint64_t kRecentUnderruns = 4;
+  static constexpr int64_t kUnderrunWindowNs = 10'000'000'000;
 
   const SessionSetup& setup_;
   const StreamFormat format_;
@@ -86,6 +89,8 @@ class DevicePlayer {
   int64_t dryAtNs_ = 0;  // when the card runs out of what it was given
   bool dry_ = false;     // it ran out, and has had nothing since
   int64_t drySinceNs_ = 0;
+  std::array<int64_t, kRecentUnderruns> recentUnderrunsNs_{};
+  int64_t warnedNs_ = 0;  // when the sink last said the stream is too fast
   int64_t startNs_ = 0;
   int64_t nextStatusNs_ = 0;
   int64_t limitSeenNs_ = -1;
