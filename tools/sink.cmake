@@ -7,6 +7,7 @@ if(NOT WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_arguments.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/foreground.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/text16.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/send_all.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/stream_format.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/stream_session.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/stream_receiver.cpp

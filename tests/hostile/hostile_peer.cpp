@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sink/send_all.h"
 #include "sink/text16.h"
 
 namespace tavro::testing {
@@ -17,25 +18,13 @@ namespace {
 
 using sink::kFrameBytes;
 using sink::kFrameUnits;
+using sink::sendAll;
 using sink::Step;
 
 constexpr size_t kShortFrameBytes = 100;
 constexpr char16_t kTailFill = u'~';
 // Far faster than any host fills buffers, yet yielding the processor.
 constexpr std::chrono::microseconds kFloodGap{20};
-
-bool sendAll(int connection, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t sent = ::send(connection, data, size, MSG_NOSIGNAL);
-    if (sent <= 0) {
-      if (sent < 0 && errno == EINTR) continue;
-      return false;
-    }
-    data += sent;
-    size -= static_cast<size_t>(sent);
-  }
-  return true;
-}
 
 // Waits `limit`, or less when the peer is stopped meanwhile.
 void pause(int wake, std::chrono::milliseconds limit) {

@@ -377,10 +377,7 @@ void DevicePlayer::fill(StreamReport& report) const {
   report.malformed = malformed_;
   report.unasked = unasked_;
   report.foreign = foreign_;
-  report.latencyMedianUs = latency_.percentileUs(0.5);
-  report.latencyP99Us = latency_.percentileUs(0.99);
-  report.latencyP999Us = latency_.percentileUs(0.999);
-  report.latencyMaxUs = latency_.maxUs();
+  report.takeLatency(latency_);
   report.device = request_.name;
   report.deviceFormat = device_ ? sampleName(device_->sample()) : "-";
   report.dsd = dsd_;

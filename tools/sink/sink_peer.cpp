@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "sink/device_list.h"
+#include "sink/send_all.h"
 #include "sink/stream_session.h"
 #include "sink/text16.h"
 
@@ -33,19 +34,6 @@ std::string joinNumbers(const SinkOptions& o) {
 
 void closeQuietly(int fd) {
   if (fd >= 0) ::close(fd);
-}
-
-bool sendAll(int connection, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t sent = ::send(connection, data, size, MSG_NOSIGNAL);
-    if (sent <= 0) {
-      if (sent < 0 && errno == EINTR) continue;
-      return false;
-    }
-    data += sent;
-    size -= static_cast<size_t>(sent);
-  }
-  return true;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "sink/latency_stats.h"
 #include "sink/packet_inspector.h"
 
 namespace tavro::sink {
@@ -51,6 +52,14 @@ struct StreamReport {
   uint64_t lost = 0;           // UDP packets that never came, played as silence
   uint64_t deviceDelayUs = 0;  // the card's queue after each packet, on average
   StreamEnd end = StreamEnd::kDriver;
+
+  // The tick-to-packet figures, from what was measured.
+  void takeLatency(const LatencyStats& latency) {
+    latencyMedianUs = latency.percentileUs(0.5);
+    latencyP99Us = latency.percentileUs(0.99);
+    latencyP999Us = latency.percentileUs(0.999);
+    latencyMaxUs = latency.maxUs();
+  }
 
   // Verified, and every packet came whole, with every sample and marker right.
   bool bitExact() const {

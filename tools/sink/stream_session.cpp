@@ -96,11 +96,7 @@ StreamReport runStream(const SessionSetup& setup) {
   const uint64_t arrived = report.packets + report.malformed;
   report.missing = expected > arrived ? expected - arrived : 0;
   addChecks(setup, consumer, report);
-  const LatencyStats& latency = receiver.latency();
-  report.latencyMedianUs = latency.percentileUs(0.5);
-  report.latencyP99Us = latency.percentileUs(0.99);
-  report.latencyP999Us = latency.percentileUs(0.999);
-  report.latencyMaxUs = latency.maxUs();
+  report.takeLatency(receiver.latency());
   report.late = receiver.late();
   report.tickLateMaxUs = static_cast<uint64_t>(pacer.lateMaxNs() / 1000);
   report.end = end;
