@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -44,6 +45,9 @@ bool sendAll(int fd, const uint8_t* data, ssize_t size) {
   }
   return true;
 }
+
+// A datagram held back for another to overtake it goes on alone after this.
+constexpr int64_t kMostHeldBackNs = 5'000'000;
 
 // The cap lets bytes through in pieces of at least this many.
 constexpr int64_t kCapChunk = 1024;
@@ -95,16 +99,24 @@ void FaultRelay::stop() {
   for (int* fd : {&listener_, &frontUdp_, &backUdp_, &wake_[0], &wake_[1]}) closeQuietly(*fd);
 }
 
-void FaultRelay::stallFor(int ms) {
-  stalledUntilNs_.store(nowNs() + int64_t{ms} * 1'000'000);
+void FaultRelay::wake() {
   const char byte = 0;
   [[maybe_unused]] const ssize_t written = ::write(wake_[1], &byte, 1);
 }
 
+void FaultRelay::stallFor(int ms) {
+  stalledUntilNs_.store(nowNs() + int64_t{ms} * 1'000'000);
+  wake();
+}
+
+void FaultRelay::stallRepliesFor(int ms) {
+  repliesStalledUntilNs_.store(nowNs() + int64_t{ms} * 1'000'000);
+  wake();
+}
+
 void FaultRelay::reset() {
   resetAsked_.store(true);
-  const char byte = 0;
-  [[maybe_unused]] const ssize_t written = ::write(wake_[1], &byte, 1);
+  wake();
 }
 
 void FaultRelay::run() {
@@ -116,6 +128,18 @@ void FaultRelay::run() {
   std::uniform_real_distribution<double> chance(0.0, 1.0);
   sockaddr_in driverUdp{};
   uint64_t datagrams = 0;
+  uint32_t burstLeft = 0;
+  // The driver's datagrams on their way, each with when it is let go.
+  struct Held {
+    int64_t dueNs;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Held> held;
+  // Waits for the next datagram to overtake it, but no longer than a
+  // network would hold it: with one packet asked for at a time, the next
+  // one comes only after this one.
+  std::optional<Held> heldBack;
+  const sockaddr_in streamerUdp = endpoint(back_, port_);
   const int64_t capStartNs = nowNs();
   uint64_t cappedBytes = 0;
   uint8_t buffer[65536];
@@ -139,15 +163,26 @@ void FaultRelay::run() {
       }
     }
     const int64_t stallLeftNs = std::max(stalledUntilNs_.load() - now, capWaitNs);
+    const int64_t repliesLeftNs = repliesStalledUntilNs_.load() - now;
     for (const Pair& pair : pairs) {
       // While stalled, the driver's bytes are not read: they wait in the
       // kernel's buffers, and the driver's sends block once those are full.
       watched.push_back({stallLeftNs > 0 ? -1 : pair.driver, POLLIN, 0});
-      watched.push_back({pair.streamer, POLLIN, 0});
+      watched.push_back({repliesLeftNs > 0 ? -1 : pair.streamer, POLLIN, 0});
     }
     // A connection accepted below is polled from the next round on.
     const size_t polledPairs = pairs.size();
-    const int timeoutMs = stallLeftNs > 0 ? static_cast<int>(stallLeftNs / 1'000'000) + 1 : -1;
+    int64_t waitNs = INT64_MAX;
+    for (const int64_t left : {stallLeftNs, repliesLeftNs}) {
+      if (left > 0) waitNs = std::min(waitNs, left);
+    }
+    if (heldBack) held.push_back(*heldBack);  // its time limit counts too
+    for (const Held& datagram : held) {
+      waitNs = std::min(waitNs, std::max<int64_t>(datagram.dueNs - now, 0));
+    }
+    if (heldBack) held.pop_back();
+    const int timeoutMs =
+        waitNs == INT64_MAX ? -1 : static_cast<int>((waitNs + 999'999) / 1'000'000);
     if (::poll(watched.data(), watched.size(), timeoutMs) < 0) continue;
     if (watched[0].revents != 0) {
       char byte = 1;
@@ -178,17 +213,55 @@ void FaultRelay::run() {
       const ssize_t got = ::recvfrom(frontUdp_, buffer, sizeof buffer, MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr*>(&driverUdp), &size);
       if (got >= 0) {
-        const bool lost = ++datagrams > faults_.spareFirst && chance(random) < faults_.datagramLoss;
-        if (lost) {
+        const bool harmed = ++datagrams > faults_.spareFirst;
+        if (harmed && burstLeft == 0 && chance(random) < faults_.datagramLoss) {
+          burstLeft = std::max<uint32_t>(faults_.lossBurst, 1);
+        }
+        if (burstLeft > 0) {
+          --burstLeft;
           dropped_.fetch_add(1);
         } else {
           passed_.fetch_add(1);
-          const sockaddr_in to = endpoint(back_, port_);
-          ::sendto(backUdp_, buffer, static_cast<size_t>(got), 0,
-                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
+          std::vector<uint8_t> bytes(buffer, buffer + got);
+          const int copies = harmed && chance(random) < faults_.duplication ? 2 : 1;
+          if (copies == 2) duplicated_.fetch_add(1);
+          const bool holdBack = harmed && !heldBack && chance(random) < faults_.reordering;
+          const bool overtaking = !holdBack && heldBack.has_value();
+          for (int copy = 0; copy < copies; ++copy) {
+            const int64_t due = nowNs() + int64_t{faults_.delayMs} * 1'000'000 +
+                                static_cast<int64_t>(chance(random) * faults_.jitterMs * 1e6);
+            if (holdBack && copy == 0) {
+              heldBack = Held{nowNs() + kMostHeldBackNs, bytes};
+            } else {
+              held.push_back({due, bytes});
+            }
+          }
+          // The next datagram has overtaken the one held back: it follows.
+          if (overtaking) {
+            heldBack->dueNs = held.back().dueNs;
+            held.push_back(std::move(*heldBack));
+            heldBack.reset();
+            reordered_.fetch_add(1);
+          }
         }
       }
     }
+    if (heldBack && heldBack->dueNs <= nowNs()) {
+      held.push_back(std::move(*heldBack));
+      heldBack.reset();
+    }
+    // What the network has carried far enough reaches the streamer, in the
+    // order it became due.
+    std::stable_sort(held.begin(), held.end(),
+                     [](const Held& a, const Held& b) { return a.dueNs < b.dueNs; });
+    const int64_t sendNow = nowNs();
+    size_t due = 0;
+    while (due < held.size() && held[due].dueNs <= sendNow) {
+      ::sendto(backUdp_, held[due].bytes.data(), held[due].bytes.size(), 0,
+               reinterpret_cast<const sockaddr*>(&streamerUdp), sizeof streamerUdp);
+      ++due;
+    }
+    held.erase(held.begin(), held.begin() + static_cast<ptrdiff_t>(due));
     if (watched[3].revents != 0) {
       const ssize_t got = ::recv(backUdp_, buffer, sizeof buffer, MSG_DONTWAIT);
       if (got >= 0) {
