@@ -16,6 +16,7 @@
 #include "support/fault_relay.h"
 #include "support/loopback_address.h"
 #include "support/notification_spy.h"
+#include "support/process_state.h"
 #include "support/temp_dir.h"
 #include "support/test_sound_card.h"
 
@@ -105,6 +106,7 @@ class SoundCardStreamTest : public StreamTest {
   // behind it, at an address of its own.
   void initThroughRelay(HostileOptions options, RelayFaults faults) {
     options.address = uniqueLoopbackAddress();
+    sinkOptions_ = options;
     relay_.emplace(address, options.address, sink::kStreamerPort, faults);
     ASSERT_TRUE(relay_->start());
     startPeer(std::move(options), false);
@@ -121,6 +123,7 @@ class SoundCardStreamTest : public StreamTest {
   TempDir cardDir_;
   std::optional<TestSoundCard> card_;
   std::optional<FaultRelay> relay_;
+  HostileOptions sinkOptions_;  // the sink's behind the relay
 };
 
 struct CardCase {
@@ -302,34 +305,45 @@ TEST_F(SoundCardStreamTest, AVanishedCardEndsTheStreamAndTheNextPlaysOnceItIsBac
   EXPECT_TRUE(report(2).bitExact()) << sink::summaryLine(report(2));
 }
 
-// Datagrams the network loses: each lost packet is counted and silence (DSD
-// silence in DoP's form for DSD) plays in its place, so the card keeps time;
-// every packet that did arrive reaches the card unchanged, in its place.
-struct LossCase {
+// What a busy or wireless network does to the driver's datagrams. A lost
+// packet is counted and silence (DSD silence in DoP's form for DSD) plays in
+// its place, so the card keeps time; a copy, a late or an overtaken datagram
+// is never played twice or out of its place; every packet that did arrive
+// reaches the card unchanged, in its place.
+struct NetworkCase {
   const char* name;
   Wire wire;
   double rate;
+  RelayFaults faults;
 };
 
-void PrintTo(const LossCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const NetworkCase& c, std::ostream* os) { *os << c.name; }
 
-class CardLossTest : public SoundCardStreamTest, public ::testing::WithParamInterface<LossCase> {};
+class CardNetworkTest : public SoundCardStreamTest,
+                        public ::testing::WithParamInterface<NetworkCase> {};
 
-TEST_P(CardLossTest, ALostPacketBecomesSilenceInItsPlaceAndTheRestArriveUnchanged) {
-  const LossCase& c = GetParam();
+TEST_P(CardNetworkTest, EveryPacketThatArrivesPlaysOnceInItsPlaceAndSilenceFillsTheLost) {
+  const NetworkCase& c = GetParam();
   const bool dsd = isDsdRate(c.rate);
   plugCard("S24_3LE", dsd ? "176400" : "48000");
   useWire(c.wire);
-  initThroughRelay(cardOptions(24), RelayFaults{0.03});
+  initThroughRelay(cardOptions(24), c.faults);
   const play::PlayResult played = playSignal(c.rate, 300);
   ASSERT_TRUE(played.started) << played.error;
+  EXPECT_FALSE(played.stalled);
   const sink::StreamReport r = report(1);
   relay_->stop();
-  // Each dropped datagram is a lost packet, but for the stop datagram and the
-  // packet the driver's stop leaves unanswered, if those were the ones.
-  EXPECT_GT(r.lost, 0u) << sink::summaryLine(r);
-  EXPECT_LE(r.lost, relay_->datagramsDropped());
-  EXPECT_GE(r.lost + 2, relay_->datagramsDropped());
+  const uint64_t dropped = relay_->datagramsDropped();
+  const uint64_t copies = relay_->datagramsDuplicated();
+  // Each dropped datagram is a lost packet, and each copy is dropped, but
+  // for the stop datagram and the packet the driver's stop leaves
+  // unanswered, if those were the ones.
+  EXPECT_EQ(c.faults.datagramLoss > 0, r.lost > 0) << sink::summaryLine(r);
+  EXPECT_LE(r.lost, dropped + 1) << sink::summaryLine(r);
+  EXPECT_GE(r.lost + 2, dropped);
+  EXPECT_EQ(c.faults.duplication > 0, copies > 0);
+  EXPECT_LE(r.duplicates + r.unasked, copies) << sink::summaryLine(r);
+  EXPECT_GE(r.duplicates + r.unasked + 2, copies) << sink::summaryLine(r);
   EXPECT_EQ(r.mismatched, 0u) << sink::summaryLine(r);
   EXPECT_EQ(r.wrongMarkers, 0u);
   EXPECT_EQ(r.malformed, 0u);
@@ -356,16 +370,61 @@ TEST_P(CardLossTest, ALostPacketBecomesSilenceInItsPlaceAndTheRestArriveUnchange
   EXPECT_EQ(silent, r.lost);
 }
 
-INSTANTIATE_TEST_SUITE_P(Wires, CardLossTest,
-                         ::testing::Values(LossCase{"Pcm24OverUdp", Wire::kUdp, 48000},
-                                           LossCase{"DopOverRegisteredIo", Wire::kRio, kDsd64}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CardNetworkTest,
+    ::testing::Values(
+        NetworkCase{"RandomLossOverUdp", Wire::kUdp, 48000, {.datagramLoss = 0.03}},
+        NetworkCase{"RandomLossOfDopOverRegisteredIo", Wire::kRio, kDsd64, {.datagramLoss = 0.03}},
+        NetworkCase{"LossInBurstsOfTen", Wire::kRio, kDsd64,
+                    {.datagramLoss = 0.01, .lossBurst = 10, .seed = 7}},
+        NetworkCase{"Duplication", Wire::kUdp, 48000, {.duplication = 0.2}},
+        NetworkCase{"ReorderingAndJitter", Wire::kUdp, 48000,
+                    {.reordering = 0.05, .delayMs = 1, .jitterMs = 5}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-// The network stalls the driver's TCP stream, or resets the connection. A
-// stall the card's buffer covers is not heard; a longer one runs the card
-// dry, counted, and the stream then goes on complete. A reset ends the
-// stream, and the host's next start plays again on the same driver object.
-enum class TcpFault { kShortStall, kLongStall, kReset, kCap };
+// Digital silence is packet after packet alike, as the network's copies
+// are: each is held a moment for the packet that would follow a copy, and
+// then played, so the silence plays whole and in time.
+class Silence : public play::AudioSource {
+ public:
+  bool isDsd() const override { return false; }
+  double nativeRate() const override { return 0; }
+  void fill(uint32_t* left, uint32_t* right, int32_t words) override {
+    std::fill_n(left, words, 0u);
+    std::fill_n(right, words, 0u);
+  }
+  bool finished() const override { return false; }
+  std::string describe() const override { return "silence"; }
+};
+
+TEST_F(SoundCardStreamTest, DigitalSilenceOverUdpPlaysWholeThoughEveryPacketIsAlike) {
+  plugCard("S24_3LE", "48000");
+  useWire(Wire::kUdp);
+  HostileOptions options = cardOptions(24);
+  options.verify = false;
+  initAgainst(options);
+  Silence silence;
+  const play::PlayResult played = play::play(*driver, silence, 48000, 20, 300);
+  ASSERT_TRUE(played.started) << played.error;
+  const sink::StreamReport r = report(1);
+  EXPECT_EQ(r.lost, 0u) << sink::summaryLine(r);
+  EXPECT_EQ(r.duplicates, 0u);
+  EXPECT_EQ(r.underruns, 0u);
+  EXPECT_GE(r.packets + 1, static_cast<uint64_t>(played.halves));
+  const Bytes captured = card_->captured(kCard);
+  EXPECT_EQ(captured.size(), r.packets * r.packetFrames * 6);
+  EXPECT_TRUE(std::all_of(captured.begin(), captured.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// The network stalls the driver's TCP stream, or resets the connection, or
+// the streamer goes away. A stall the card's buffer covers is not heard; a
+// longer one runs the card dry, counted, and the stream then goes on
+// complete, however far past the driver's reply limit, which holds only at
+// control exchanges. There a stall longer than the limit fails the start as
+// a streamer that never answers does. A reset, or a streamer killed and
+// started again, ends the stream, and the host's next start on the same
+// driver object plays again.
+enum class TcpFault { kShortStall, kLongStall, kReplyStall, kReset, kRestart, kCap };
 
 struct TcpFaultCase {
   const char* name;
@@ -389,27 +448,49 @@ TEST_P(CardTcpFaultTest, TheCardHearsOnlyWhatItsBufferCannotCoverAndNothingIsLos
   RelayFaults faults;
   // Three quarters of the stream's 264,600 bytes a second.
   if (capped) faults.tcpBytesPerSecond = 200'000;
+  // Stalls of 2 s stand for the 20 s ones past the driver's 10 s limit.
+  const ShortReplyLimit replyLimit{1000};
   initThroughRelay(options, faults);
+  if (c.fault == TcpFault::kReplyStall) {
+    NotificationSpy spy;
+    relay_->stallRepliesFor(2000);
+    const play::PlayResult refused = playSignal(44100, 30);
+    EXPECT_FALSE(refused.started);
+    EXPECT_EQ(refused.error, control::errors::kNoResponse);
+    EXPECT_TRUE(spy.codes().empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const play::PlayResult again = playSignal(44100, 30);
+    ASSERT_TRUE(again.started) << again.error;
+    // The sink took the first announcement, but its answer came too late.
+    EXPECT_TRUE(report(2).bitExact()) << sink::summaryLine(report(2));
+    return;
+  }
   std::thread fault([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     if (c.fault == TcpFault::kReset) {
       relay_->reset();
+    } else if (c.fault == TcpFault::kRestart) {
+      peer->stop();
+      peer.reset();
+      startPeer(sinkOptions_, false);
     } else if (!capped) {
       relay_->stallFor(c.fault == TcpFault::kShortStall ? 200 : 2000);
     }
   });
-  const play::PlayResult first =
-      playSignal(44100, c.fault == TcpFault::kReset || capped ? 0 : 90, capped ? 8 : 10);
+  const bool ends = c.fault == TcpFault::kReset || c.fault == TcpFault::kRestart;
+  const play::PlayResult first = playSignal(44100, ends || capped ? 0 : 90, capped ? 8 : 10);
   fault.join();
   ASSERT_TRUE(first.started) << first.error;
-  const sink::StreamReport r = report(1);
-  if (c.fault == TcpFault::kReset) {
+  if (ends) {
     EXPECT_TRUE(first.stalled);
+    EXPECT_FALSE(controlConnectionOpen());
     const play::PlayResult again = playSignal(44100, 30);
     ASSERT_TRUE(again.started) << again.error;
-    EXPECT_TRUE(report(2).bitExact()) << sink::summaryLine(report(2));
+    const size_t number = c.fault == TcpFault::kRestart ? 1 : 2;
+    EXPECT_TRUE(report(number).bitExact()) << sink::summaryLine(report(number));
     return;
   }
+  const sink::StreamReport r = report(1);
   EXPECT_FALSE(first.stalled);
   // The host's stop cuts off the packet a capped link was still carrying.
   EXPECT_TRUE(capped ? r.mismatched == 0 : r.bitExact()) << sink::summaryLine(r);
@@ -430,8 +511,10 @@ TEST_P(CardTcpFaultTest, TheCardHearsOnlyWhatItsBufferCannotCoverAndNothingIsLos
 INSTANTIATE_TEST_SUITE_P(
     Faults, CardTcpFaultTest,
     ::testing::Values(TcpFaultCase{"StallShorterThanTheBuffer", TcpFault::kShortStall},
-                      TcpFaultCase{"StallLongerThanTheBuffer", TcpFault::kLongStall},
+                      TcpFaultCase{"StallLongerThanTheBufferAndTheReplyLimit", TcpFault::kLongStall},
+                      TcpFaultCase{"RepliesStalledPastTheReplyLimit", TcpFault::kReplyStall},
                       TcpFaultCase{"Reset", TcpFault::kReset},
+                      TcpFaultCase{"StreamerKilledAndStartedAgain", TcpFault::kRestart},
                       TcpFaultCase{"CapBelowTheStreamsRate", TcpFault::kCap}),
     [](const auto& info) { return std::string(info.param.name); });
 

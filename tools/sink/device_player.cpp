@@ -52,6 +52,12 @@ DevicePlayer::DevicePlayer(const SessionSetup& setup, std::unique_ptr<AlsaOutput
                             .deviceFramesFor(format_.packetFrames);
   if (setup.transport == 2) {
     datagrams_.emplace(setup.udp, format_.datagramSize, format_.datagramsPerPacket());
+    lastPiece_.resize(format_.datagramSize);
+    // The driver's answer to a tick comes within a round trip; a copy the
+    // network made of the packet before comes at about the same time. Half
+    // a period is long enough to see both, and short enough that a stream of
+    // equal packets (digital silence) still outpaces the card.
+    holdNs_ = std::min(format_.periodNs() / 2, lostAfterNs_);
   }
 }
 
@@ -182,7 +188,28 @@ DevicePlayer::Step DevicePlayer::receiveTcp() {
 }
 
 DevicePlayer::Step DevicePlayer::receiveDatagram() {
-  switch (datagrams_->take(current_->bytes.data())) {
+  // Datagrams carry no number: one that comes while nothing is asked for is
+  // a copy, or a packet already given up as lost, and playing it would play
+  // it twice or out of its place.
+  const bool asked = inFlight() > 0 || datagrams_->pieces() > 0;
+  const DatagramIntake::Kind kind = datagrams_->take(current_->bytes.data());
+  if (!asked && (kind == DatagramIntake::Kind::kPiece || kind == DatagramIntake::Kind::kPacket)) {
+    datagrams_->restart();
+    ++unasked_;
+    return Step::kGoOn;
+  }
+  if (heldSinceNs_ != 0 && kind == DatagramIntake::Kind::kStop) {
+    // Nothing more follows a stop: the packet held was the driver's last.
+    heldSinceNs_ = 0;
+    bytes_ += format_.packetBytes;
+    if (const Step step = complete(monotonicNs()); step != Step::kGoOn) return step;
+  } else if (heldSinceNs_ != 0 && kind == DatagramIntake::Kind::kMalformed) {
+    // What is under way is spoilt, and silence takes its place: the packet
+    // held was a copy, or at worst one more packet of what came before.
+    heldSinceNs_ = 0;
+    ++duplicates_;
+  }
+  switch (kind) {
     case DatagramIntake::Kind::kNothing:
       return Step::kGoOn;
     case DatagramIntake::Kind::kPriming:
@@ -192,8 +219,7 @@ DevicePlayer::Step DevicePlayer::receiveDatagram() {
       bytes_ += datagrams_->lastBytes();
       return Step::kGoOn;
     case DatagramIntake::Kind::kPacket:
-      bytes_ += datagrams_->lastBytes();
-      return complete(monotonicNs());
+      return packetArrived(monotonicNs());
     case DatagramIntake::Kind::kStop:
       if (datagrams_->dropped() > 0) ++malformed_;  // the packet under way stays incomplete
       setup_.print("stop datagram of " + std::to_string(datagrams_->lastBytes()) + " bytes");
@@ -208,6 +234,32 @@ DevicePlayer::Step DevicePlayer::receiveDatagram() {
       return Step::kGoOn;
   }
   return Step::kGoOn;
+}
+
+DevicePlayer::Step DevicePlayer::packetArrived(int64_t now) {
+  // A packet equal to the one before is held: a copy the network made if
+  // the packet asked for follows, a packet in its own right (silence) if
+  // nothing does. Only whole one-datagram packets can be told apart so.
+  const bool same = format_.datagramsPerPacket() == 1 && lastPieceKept_ &&
+                    std::equal(lastPiece_.begin(), lastPiece_.end(), current_->bytes.begin());
+  if (same) {
+    if (heldSinceNs_ != 0) ++duplicates_;  // two alike: one of them is a copy
+    if (heldSinceNs_ == 0) heldSinceNs_ = now;
+    return Step::kGoOn;
+  }
+  if (heldSinceNs_ != 0) {
+    heldSinceNs_ = 0;
+    ++duplicates_;
+  }
+  bytes_ += datagrams_->lastBytes();
+  return complete(now);
+}
+
+void DevicePlayer::keepLastPiece() {
+  const size_t size = lastPiece_.size();
+  const size_t at = format_.packetBytes - size;
+  std::copy_n(current_->bytes.begin() + static_cast<ptrdiff_t>(at), size, lastPiece_.begin());
+  lastPieceKept_ = true;
 }
 
 void DevicePlayer::drainDatagrams() {
@@ -228,6 +280,7 @@ DevicePlayer::Step DevicePlayer::complete(int64_t now) {
     latency_.add(now - tickSentNs_[index % kTickRing]);
   }
   ++packets_;
+  if (datagrams_) keepLastPiece();
   const Step step = play(current_->bytes.data());
   current_->index = index;
   queue_.push(std::move(current_));
@@ -237,6 +290,13 @@ DevicePlayer::Step DevicePlayer::complete(int64_t now) {
 
 DevicePlayer::Step DevicePlayer::giveUpLost(int64_t now) {
   if (!datagrams_) return Step::kGoOn;
+  if (heldSinceNs_ != 0) {
+    if (now - heldSinceNs_ < holdNs_) return Step::kGoOn;
+    // Nothing followed it: it was the packet asked for.
+    heldSinceNs_ = 0;
+    bytes_ += format_.packetBytes;
+    return complete(now);
+  }
   const uint64_t expected = arrived();
   if (expected == 0 || expected > ticks_) return Step::kGoOn;
   if (now - tickSentNs_[expected % kTickRing] < lostAfterNs_) return Step::kGoOn;
@@ -340,6 +400,7 @@ int64_t DevicePlayer::pollTimeoutNs(int64_t now) const {
     if (expected >= 1 && expected <= ticks_) {
       wait = std::min(wait, tickSentNs_[expected % kTickRing] + lostAfterNs_ - now);
     }
+    if (heldSinceNs_ != 0) wait = std::min(wait, heldSinceNs_ + holdNs_ - now);
   }
   wait = std::min(wait, nextStatusNs_ - now);
   if (setup_.tickLimit != 0 && ticks_ >= setup_.tickLimit)
@@ -376,6 +437,7 @@ void DevicePlayer::fill(StreamReport& report) const {
   report.bytes = bytes_;
   report.malformed = malformed_;
   report.unasked = unasked_;
+  report.duplicates = duplicates_;
   report.foreign = foreign_;
   report.takeLatency(latency_);
   report.device = request_.name;

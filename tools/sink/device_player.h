@@ -41,6 +41,8 @@ class DevicePlayer {
   Step waitAndTake(int64_t now);
   Step receiveTcp();
   Step receiveDatagram();
+  Step packetArrived(int64_t now);
+  void keepLastPiece();
   void drainDatagrams();
   Step complete(int64_t now);
   Step giveUpLost(int64_t now);
@@ -85,6 +87,13 @@ class DevicePlayer {
   uint64_t lost_ = 0;
   uint64_t foreign_ = 0;
   uint64_t unasked_ = 0;
+  uint64_t duplicates_ = 0;
+  // UDP: the last piece of the packet before, to tell a copy of it by, and
+  // when a packet equal to it came and is held until it proves which it is.
+  std::vector<uint8_t> lastPiece_;
+  bool lastPieceKept_ = false;
+  int64_t heldSinceNs_ = 0;
+  int64_t holdNs_ = 0;
   uint64_t underruns_ = 0;
   int64_t dryAtNs_ = 0;  // when the card runs out of what it was given
   bool dry_ = false;     // it ran out, and has had nothing since

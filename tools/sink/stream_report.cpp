@@ -24,7 +24,7 @@ std::string summaryLine(const StreamReport& r) {
                      " transport=" + r.transport;
   line += field("rate", r.rate) + field("ticks", r.ticks) + field("packets", r.packets) +
           field("bytes", r.bytes) + field("missing", r.missing) + field("malformed", r.malformed) +
-          field("late", r.late) + field("unasked", r.unasked) +
+          field("late", r.late) + field("unasked", r.unasked) + field("duplicates", r.duplicates) +
           field("wrong-markers", r.wrongMarkers) + field("mismatched", r.mismatched);
   line += std::string(" verify=") + (!r.verified ? "off" : r.bitExact() ? "bit-exact" : "failed");
   line += field("latency-median-us", r.latencyMedianUs) + field("latency-p99-us", r.latencyP99Us) +

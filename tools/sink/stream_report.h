@@ -32,7 +32,8 @@ struct StreamReport {
   uint64_t missing = 0;    // packets asked for (the first, one per tick) that never came
   uint64_t malformed = 0;  // packets that came with the wrong size (each in its tick's place)
   uint64_t late = 0;       // packets that came after the tick following theirs was due
-  uint64_t unasked = 0;    // packets that came before their tick was sent
+  uint64_t unasked = 0;    // packets that came before their tick was sent (UDP: dropped)
+  uint64_t duplicates = 0;  // UDP: copies of the packet before, dropped
   uint64_t foreign = 0;    // datagrams from another sender than the priming one, ignored
   uint64_t wrongMarkers = 0;
   uint64_t mismatched = 0;
