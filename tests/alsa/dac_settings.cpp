@@ -59,6 +59,8 @@ int parseDacSettings(snd_config_t* conf, DacSettings& settings) {
     int err = 0;
     if (key == "capture") {
       settings.capture = value;
+    } else if (key == "starts") {
+      settings.starts = value;
     } else if (key == "control") {
       settings.control = value;
     } else if (key == "formats") {

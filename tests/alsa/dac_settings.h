@@ -13,6 +13,7 @@ namespace tavro::testing {
 
 struct DacSettings {
   std::string capture;
+  std::string starts;  // optional: where each start of playback is logged
   std::string control;
   std::vector<unsigned> formats;
   std::vector<unsigned> rates;

@@ -9,7 +9,12 @@
 //     formats "S16_LE S24_3LE DSD_U32_BE"    # the only formats accepted
 //     rates "44100 48000 88200"              # the only rates accepted
 //     control "/dir/NAME.control"            # stall, vanish, busy
-//   }
+//     starts "/dir/NAME.starts"              # optional: "start NS RATE FRAMES"
+//   }                                        # at each start of playback
+//
+// From a start on, the card takes frame FRAMES + n (counted over the whole
+// capture) at NS + n / RATE seconds, until the next start: so a benchmark
+// knows when each frame it sent was played.
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <fcntl.h>
@@ -48,6 +53,7 @@ struct TestDac {
   ~TestDac() {
     if (captureFd >= 0) close(captureFd);
     if (timerFd >= 0) close(timerFd);
+    if (startsFd >= 0) close(startsFd);
   }
   TestDac(const TestDac&) = delete;
   TestDac& operator=(const TestDac&) = delete;
@@ -55,6 +61,8 @@ struct TestDac {
   snd_pcm_ioplug_t io{};
   ControlFiles control;
   int captureFd = -1;
+  int startsFd = -1;
+  uint64_t captured = 0;  // frames, over every prepare
   // The poll descriptor: it turns readable when the card would interrupt.
   int timerFd = -1;
   PlayClock clock;
@@ -90,9 +98,15 @@ struct TestDac {
   }
 
   void startPlaying() {
-    clock.start(monotonicNs(), io.rate);
+    const int64_t now = monotonicNs();
+    clock.start(now, io.rate);
     running = true;
     armAt(clock.timeOf(io.period_size));
+    if (startsFd >= 0) {
+      const std::string line = "start " + std::to_string(now) + " " + std::to_string(io.rate) +
+                               " " + std::to_string(captured - written) + "\n";
+      [[maybe_unused]] const ssize_t done = write(startsFd, line.data(), line.size());
+    }
   }
 
   // The next period boundary after `played`, or the end of the data when
@@ -182,6 +196,7 @@ snd_pcm_sframes_t dacTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t
     left -= static_cast<size_t>(done);
   }
   dac.written += size;
+  dac.captured += size;
   return static_cast<snd_pcm_sframes_t>(size);
 }
 
@@ -305,6 +320,10 @@ int openTestDac(snd_pcm_t** pcmp, const char* name, snd_config_t* conf, snd_pcm_
   auto dac = std::make_unique<TestDac>(settings.control);
   dac->captureFd = open(settings.capture.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (dac->captureFd < 0) return -errno;
+  if (!settings.starts.empty()) {
+    dac->startsFd = open(settings.starts.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (dac->startsFd < 0) return -errno;
+  }
   dac->timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   if (dac->timerFd < 0) return -errno;
 

@@ -60,7 +60,7 @@ int usage() {
                "usage: tavro-play --list\n"
                "       tavro-play [--driver PATH | --asio NAME] [--single-pc | --host ADDRESS]\n"
                "                  [--signal | --dsd-signal | --wav FILE | --dsf FILE]\n"
-               "                  [--rate HZ] [--seconds S]\n"
+               "                  [--rate HZ] [--seconds S] [--switch-times FILE]\n"
                "  --list            list the installed ASIO drivers as a host does (Windows)\n"
                "  --asio NAME       create the installed driver NAME through COM (Windows)\n"
                "  --driver PATH     the driver library to load\n"
@@ -71,7 +71,9 @@ int usage() {
                "  --wav FILE        play a 16/24/32-bit PCM WAV file at its own rate\n"
                "  --dsf FILE        play a DSF file at its own rate\n"
                "  --rate HZ         sample rate for the test signals (default 44100)\n"
-               "  --seconds S       how long to play (default 3; files end sooner)\n");
+               "  --seconds S       how long to play (default 3; files end sooner)\n"
+               "  --switch-times FILE  write when each buffer switch returned (steady clock,\n"
+               "                    ns), a line per half: for latency measurements\n");
   return 2;
 }
 
@@ -81,6 +83,7 @@ struct PlayRequest {
   std::string file;
   double rate = 0;
   double seconds = 3;
+  std::string switchTimes;  // empty: not kept
 };
 
 std::unique_ptr<tavro::play::AudioSource> openSource(const PlayRequest& request,
@@ -114,7 +117,19 @@ bool playThrough(tavro::asio::IAsio& driver, const PlayRequest& request) {
   if (rate <= 0) rate = source->isDsd() ? 2822400.0 : 44100.0;
   std::printf("play:     %s at %.0f Hz for up to %.1f s\n", source->describe().c_str(), rate,
               request.seconds);
-  const tavro::play::PlayResult result = tavro::play::play(driver, *source, rate, request.seconds);
+  std::vector<int64_t> switchEnds;
+  const tavro::play::PlayResult result =
+      request.switchTimes.empty()
+          ? tavro::play::play(driver, *source, rate, request.seconds)
+          : tavro::play::play(driver, *source, rate, request.seconds, switchEnds);
+  if (!request.switchTimes.empty()) {
+    if (FILE* out = std::fopen(request.switchTimes.c_str(), "w")) {
+      for (const int64_t ns : switchEnds) std::fprintf(out, "%lld\n", static_cast<long long>(ns));
+      std::fclose(out);
+    } else {
+      std::printf("play:     cannot write %s\n", request.switchTimes.c_str());
+    }
+  }
   if (!result.started) {
     std::printf("play:     start failed: %s\n", result.error.c_str());
     return false;
@@ -224,6 +239,8 @@ int main(int argc, char** argv) {
       request.rate = std::atof(argv[++i]);
     } else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       request.seconds = std::atof(argv[++i]);
+    } else if (std::strcmp(argv[i], "--switch-times") == 0 && i + 1 < argc) {
+      request.switchTimes = argv[++i];
     } else {
       return usage();
     }

@@ -1,5 +1,6 @@
 #include "play/player.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -13,6 +14,8 @@ struct Stream {
   void* buffers[2][2] = {};
   int32_t wordsPerHalf = 0;
   std::atomic<int64_t> halves{0};
+  // Made before the stream starts: the driver's thread only writes into it.
+  std::vector<int64_t>* switchEndsNs = nullptr;
 };
 Stream* current = nullptr;
 
@@ -21,6 +24,14 @@ void TAVRO_CDECL onBufferSwitch(int32_t half, asio::AsioBool /*direct*/) {
   if (stream == nullptr || half < 0 || half > 1) return;
   stream->source->fill(static_cast<uint32_t*>(stream->buffers[0][half]),
                        static_cast<uint32_t*>(stream->buffers[1][half]), stream->wordsPerHalf);
+  const int64_t played = stream->halves.load(std::memory_order_relaxed);
+  if (stream->switchEndsNs != nullptr &&
+      static_cast<size_t>(played) < stream->switchEndsNs->size()) {
+    (*stream->switchEndsNs)[static_cast<size_t>(played)] =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+  }
   stream->halves.fetch_add(1, std::memory_order_release);
 }
 
@@ -34,8 +45,9 @@ std::string driverError(asio::IAsio& driver) {
 
 }  // namespace
 
-PlayResult play(asio::IAsio& driver, AudioSource& source, double rate, double seconds,
-                int64_t maxHalves) {
+static PlayResult playStream(asio::IAsio& driver, AudioSource& source, double rate,
+                             double seconds, int64_t maxHalves,
+                             std::vector<int64_t>* switchEndsNs) {
   using namespace std::chrono;
   PlayResult result;
   if (driver.setSampleRate(rate) != asio::kAseOk) {
@@ -50,6 +62,11 @@ PlayResult play(asio::IAsio& driver, AudioSource& source, double rate, double se
   stream.source = &source;
   // DSD buffers carry 32 one-bit samples per word.
   stream.wordsPerHalf = source.isDsd() ? preferred / 32 : preferred;
+  if (switchEndsNs != nullptr && preferred > 0) {
+    // Room for every half the time allows, and some: the pace is the streamer's.
+    switchEndsNs->assign(static_cast<size_t>(seconds * rate / preferred * 1.1) + 64, 0);
+    stream.switchEndsNs = switchEndsNs;
+  }
   asio::AsioCallbacks callbacks{&onBufferSwitch, &onRateChange, nullptr, nullptr};
   asio::AsioBufferInfo infos[2] = {{asio::kAsioFalse, 0, {}}, {asio::kAsioFalse, 1, {}}};
   const asio::AsioError created = driver.createBuffers(infos, 2, preferred, &callbacks);
@@ -98,7 +115,20 @@ PlayResult play(asio::IAsio& driver, AudioSource& source, double rate, double se
   current = nullptr;
   driver.disposeBuffers();
   if (result.stalled) result.error = driverError(driver);
+  if (switchEndsNs != nullptr) {
+    switchEndsNs->resize(std::min(switchEndsNs->size(), static_cast<size_t>(result.halves)));
+  }
   return result;
+}
+
+PlayResult play(asio::IAsio& driver, AudioSource& source, double rate, double seconds,
+                int64_t maxHalves) {
+  return playStream(driver, source, rate, seconds, maxHalves, nullptr);
+}
+
+PlayResult play(asio::IAsio& driver, AudioSource& source, double rate, double seconds,
+                std::vector<int64_t>& switchEndsNs) {
+  return playStream(driver, source, rate, seconds, 0, &switchEndsNs);
 }
 
 }  // namespace tavro::play

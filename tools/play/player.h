@@ -3,6 +3,7 @@
 // rate, buffers, start, a buffer switch per half, stop, dispose.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "asio/asio.h"
 #include "play/audio_source.h"
@@ -22,5 +23,10 @@ struct PlayResult {
 // switches (0: no such bound), whichever comes first.
 PlayResult play(asio::IAsio& driver, AudioSource& source, double rate, double seconds,
                 int64_t maxHalves = 0);
+
+// The same, keeping when each buffer switch returned to the driver (steady
+// clock, nanoseconds), one entry per half played, for latency benchmarks.
+PlayResult play(asio::IAsio& driver, AudioSource& source, double rate, double seconds,
+                std::vector<int64_t>& switchEndsNs);
 
 }  // namespace tavro::play
