@@ -200,9 +200,7 @@ DevicePlayer::Step DevicePlayer::receiveDatagram() {
   }
   if (heldSinceNs_ != 0 && kind == DatagramIntake::Kind::kStop) {
     // Nothing more follows a stop: the packet held was the driver's last.
-    heldSinceNs_ = 0;
-    bytes_ += format_.packetBytes;
-    if (const Step step = complete(monotonicNs()); step != Step::kGoOn) return step;
+    if (const Step step = playHeld(monotonicNs()); step != Step::kGoOn) return step;
   } else if (heldSinceNs_ != 0 && kind == DatagramIntake::Kind::kMalformed) {
     // What is under way is spoilt, and silence takes its place: the packet
     // held was a copy, or at worst one more packet of what came before.
@@ -255,6 +253,15 @@ DevicePlayer::Step DevicePlayer::packetArrived(int64_t now) {
   return complete(now);
 }
 
+DevicePlayer::Step DevicePlayer::playHeld(int64_t now) {
+  heldSinceNs_ = 0;
+  // A later datagram (the stop) may have been received over it; it was the
+  // packet before, byte for byte.
+  std::copy(lastPiece_.begin(), lastPiece_.end(), current_->bytes.begin());
+  bytes_ += format_.packetBytes;
+  return complete(now);
+}
+
 void DevicePlayer::keepLastPiece() {
   const size_t size = lastPiece_.size();
   const size_t at = format_.packetBytes - size;
@@ -291,11 +298,8 @@ DevicePlayer::Step DevicePlayer::complete(int64_t now) {
 DevicePlayer::Step DevicePlayer::giveUpLost(int64_t now) {
   if (!datagrams_) return Step::kGoOn;
   if (heldSinceNs_ != 0) {
-    if (now - heldSinceNs_ < holdNs_) return Step::kGoOn;
     // Nothing followed it: it was the packet asked for.
-    heldSinceNs_ = 0;
-    bytes_ += format_.packetBytes;
-    return complete(now);
+    return now - heldSinceNs_ < holdNs_ ? Step::kGoOn : playHeld(now);
   }
   const uint64_t expected = arrived();
   if (expected == 0 || expected > ticks_) return Step::kGoOn;

@@ -42,6 +42,7 @@ class DevicePlayer {
   Step receiveTcp();
   Step receiveDatagram();
   Step packetArrived(int64_t now);
+  Step playHeld(int64_t now);
   void keepLastPiece();
   void drainDatagrams();
   Step complete(int64_t now);
