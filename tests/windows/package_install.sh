@@ -26,7 +26,7 @@ source "$(dirname "$0")/package_test_lib.sh"
 # its 32-bit subsystem: install.cmd registers TAVRODriver64.dll alone there,
 # says so in one line, and succeeds.
 [ "$runs_32_bit" = yes ] ||
-  echo "note: this machine cannot run 32-bit programs: the 32-bit registration is left out"
+  echo "note: $no_32_bit_reason: the 32-bit registration is left out"
 # The command prompt of 64-bit Windows runs the scripts, whichever DLL is tested.
 cmd64() { TAVRO_WINE_ARCH=64 "$source_dir/cmake/wine-run" cmd /c "$@" >"$out" 2>&1; }
 value() {  # key, value name (empty: the default value)

@@ -151,7 +151,7 @@ if [ "$runs_32_bit" = yes ]; then
   check "tavro-play32 --list shows the driver" yes \
     "$(yes_no grep -qxF "asio:     TAVRO Driver | TAVRO Driver | $clsid" < <(tr -d '\r' <"$out"))"
 else
-  echo "note: tavro-play32.exe left out: this machine cannot execute 32-bit programs"
+  echo "note: tavro-play32.exe left out: $no_32_bit_reason"
 fi
 
 # The same package again changes nothing.

@@ -8,11 +8,16 @@ source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 # Whether this machine runs 32-bit programs decides which halves of a test
 # run; a 32-bit loader that is there but broken is a failure, not a skip.
-TAVRO_WINE_ARCH=32 "$source_dir/cmake/wine-run" --probe >/dev/null
+# Without them, no_32_bit_reason says why: the machine cannot execute them, or
+# wine32 could not be installed.
+probe=$(TAVRO_WINE_ARCH=32 "$source_dir/cmake/wine-run" --probe 2>&1)
 case $? in
   0) runs_32_bit=yes ;;
-  77) runs_32_bit=no ;;
-  *) echo "FAIL: the 32-bit Wine loader is broken"; exit 1 ;;
+  77)
+    runs_32_bit=no
+    no_32_bit_reason=$(sed -E 's/^wine-run: skipped: //; s/: the win32 Wine tests are skipped.*//' <<<"$probe")
+    ;;
+  *) echo "FAIL: $probe"; exit 1 ;;
 esac
 
 # A fresh prefix in a scratch folder ($work), removed with its wineserver at
