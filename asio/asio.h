@@ -85,6 +85,18 @@ enum FutureSelector : int32_t {
   kAsioSupportsInputResampling = 0x26092017,
 };
 
+// Selectors of the host's asioMessage callback, which a driver calls.
+enum MessageSelector : int32_t {
+  kAsioSelectorSupported = 1,
+  kAsioEngineVersion,
+  kAsioResetRequest,
+  kAsioBufferSizeChange,
+  kAsioResyncRequest,
+  kAsioLatenciesChanged,
+  kAsioSupportsTimeInfo,
+  kAsioSupportsTimeCode,
+};
+
 // 64-bit values travel as two 32-bit halves, high word first.
 struct AsioSamples {
   uint32_t hi;
