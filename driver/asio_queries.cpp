@@ -54,6 +54,7 @@ asio::AsioError Vantrel::getSampleRate(asio::AsioSampleRate* rate) noexcept {
 
 asio::AsioError Vantrel::setSampleRate(asio::AsioSampleRate rate) noexcept {
   if (sampleRate.exchange(rate) == rate) return asio::kAseOk;
+  const std::lock_guard<std::recursive_mutex> guard(callbacksGuard);
   asio::AsioCallbacks* callbacks = hostCallbacks.load(std::memory_order_acquire);
   if (callbacks != nullptr && callbacks->sampleRateDidChange != nullptr) {
     callbacks->sampleRateDidChange(rate);

@@ -75,6 +75,7 @@ asio::AsioError Vantrel::createBuffers(asio::AsioBufferInfo* infos, int32_t coun
     return asio::kAseNoMemory;
   }
   wordsPerHalf = words;
+  const std::lock_guard<std::recursive_mutex> guard(callbacksGuard);
   hostCallbacks = callbacks;
   return asio::kAseOk;
 }

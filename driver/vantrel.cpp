@@ -81,7 +81,10 @@ void Vantrel::notify(control::Notification code) const noexcept {
 void Vantrel::releaseStreamResources() noexcept {
   // The stream ends before the callbacks it calls are forgotten.
   stop();
-  hostCallbacks = nullptr;
+  {
+    const std::lock_guard<std::recursive_mutex> guard(callbacksGuard);
+    hostCallbacks = nullptr;
+  }
   releaseOutputBuffers();
   control::closeControlConnection(process().connection);
   stream::releaseDataTransport(process().stream);

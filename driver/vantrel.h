@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "asio/asio.h"
@@ -102,6 +103,11 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   // What createBuffers makes. The callbacks are the host's, not owned; start
   // hands them and the buffers to the stream.
   std::atomic<asio::AsioCallbacks*> hostCallbacks{nullptr};
+  // A host thread may call setSampleRate while another disposes the buffers:
+  // the callbacks are used and forgotten under this guard, so none is called
+  // after disposeBuffers returns and the host frees them. Recursive, because
+  // a host may dispose from inside its own sampleRateDidChange.
+  std::recursive_mutex callbacksGuard;
   void* outputBuffers[2] = {nullptr, nullptr};
   int32_t activeChannels[2] = {0, 0};
   int32_t bufferCount = 0;
