@@ -5,6 +5,8 @@ if(NOT WIN32)
   add_library(tavro_sink_peer STATIC
     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_peer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_arguments.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/allow_list.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/control_frame.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/foreground.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/text16.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/send_all.cpp

@@ -22,6 +22,10 @@ const char kUsage[] =
     "  --greeting-address A address put in the greeting reply (default: --address, or\n"
     "                       with 0.0.0.0 the address the driver connects from)\n"
     "  --once               exit when the first connection ends\n"
+    "  --allow NET          serve only players from NET (ADDRESS or ADDRESS/BITS, such\n"
+    "                       as 192.168.1.0/24); repeat for more (default: anyone)\n"
+    "  --no-takeover        refuse a player that announces a stream while another\n"
+    "                       plays (\"ERROR 1\"), instead of ending the one playing\n"
     "After \"+OK\" it paces the stream with ticks and takes the packets (TCP in mode 1,\n"
     "UDP on the same port in mode 2). At each stream's end it prints one line,\n"
     "\"summary: ...\", with the packets, missing and malformed ones, wrong DoP markers,\n"
@@ -67,6 +71,10 @@ bool parseArguments(int argc, char** argv, SinkOptions& options, std::string& er
       options.verify = true;
       continue;
     }
+    if (option == "--no-takeover") {
+      options.noTakeover = true;
+      continue;
+    }
     if (option == "--list-devices") {
       options.listDevices = true;
       continue;
@@ -91,6 +99,10 @@ bool parseArguments(int argc, char** argv, SinkOptions& options, std::string& er
     };
     if (option == "--address") {
       options.address = value;
+    } else if (option == "--allow") {
+      AllowedNetwork network;
+      if (!parseAllowedNetwork(value, network, error)) return false;
+      options.allow.push_back(network);
     } else if (option == "--greeting-address") {
       options.greetingAddress = value;
     } else if (option == "--interface") {

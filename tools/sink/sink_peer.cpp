@@ -38,22 +38,6 @@ void closeQuietly(int fd) {
 
 }  // namespace
 
-const char* stepName(Step step) {
-  switch (step) {
-    case Step::kGreeting:
-      return "greeting";
-    case Step::kSettings:
-      return "settings";
-    case Step::kInterfaces:
-      return "interfaces";
-    case Step::kAnnouncement:
-      return "announcement";
-    case Step::kUnknown:
-      break;
-  }
-  return "unknown";
-}
-
 std::string greetingReply(const SinkOptions& options) {
   return "OK " + (options.greetingAddress.empty() ? options.address : options.greetingAddress);
 }
@@ -65,14 +49,6 @@ std::string interfacesReply(const SinkOptions& options) {
   std::string reply = "s";
   for (const std::string& name : options.interfaces) reply += name + "\n";
   return reply;
-}
-
-Step classify(const std::u16string& text) {
-  if (text == u"TAVROHello") return Step::kGreeting;
-  if (text == u"sget*") return Step::kSettings;
-  if (text == u"sgetAudioInterfaces") return Step::kInterfaces;
-  if (text.rfind(u"+ SampleRate ", 0) == 0) return Step::kAnnouncement;
-  return Step::kUnknown;
 }
 
 SinkPeer::SinkPeer(SinkOptions options, LineSink print, SinkHooks hooks)
@@ -218,12 +194,7 @@ bool SinkPeer::readFrame(int connection, std::u16string& text, size_t& bytes) {
     if (count <= 0) return false;
     bytes += static_cast<size_t>(count);
   }
-  text.clear();
-  for (size_t i = 0; i < kFrameUnits; ++i) {
-    const auto unit = static_cast<char16_t>(frame[2 * i] | (frame[2 * i + 1] << 8));
-    if (unit == u'\0') break;
-    text.push_back(unit);
-  }
+  text = decodeFrame(frame);
   return true;
 }
 
@@ -295,13 +266,8 @@ bool SinkPeer::sendReply(int connection, Step step, const std::string& reply) {
     return hooks_.sendReply(
         {connection, wake_[0], step, reply, [this](const std::string& line) { print(line); }});
   }
-  std::u16string units = toUtf16(reply);
-  if (units.size() > kFrameUnits - 1) units.resize(kFrameUnits - 1);
-  uint8_t frame[kFrameBytes] = {};
-  for (size_t i = 0; i < units.size(); ++i) {
-    frame[2 * i] = static_cast<uint8_t>(units[i] & 0xFF);
-    frame[2 * i + 1] = static_cast<uint8_t>(units[i] >> 8);
-  }
+  uint8_t frame[kFrameBytes];
+  const std::u16string units = encodeFrame(reply, frame);
   print("reply: " + escaped(toUtf8(units)));
   return sendAll(connection, frame, kFrameBytes);
 }

@@ -13,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "sink/allow_list.h"
 #include "sink/alsa_output.h"
+#include "sink/control_frame.h"
 #include "sink/stream_format.h"
 #include "sink/stream_report.h"
 #include "sink/tick_hooks.h"
@@ -21,14 +23,6 @@
 namespace tavro::sink {
 
 inline constexpr uint16_t kStreamerPort = 48168;
-inline constexpr size_t kFrameBytes = 1024;
-inline constexpr size_t kFrameUnits = kFrameBytes / 2;
-
-// The exchanges a driver runs, in order, and the one the peer does not know.
-enum class Step { kGreeting, kSettings, kInterfaces, kAnnouncement, kUnknown };
-inline constexpr size_t kStepCount = 5;
-
-const char* stepName(Step step);
 
 struct SinkOptions {
   std::string address = "127.0.0.1";
@@ -45,6 +39,11 @@ struct SinkOptions {
   std::string greetingAddress;
   // Stop after the first connection ends.
   bool once = false;
+  // Who may play: connections from elsewhere are closed at once. Empty: anyone.
+  std::vector<AllowedNetwork> allow;
+  // A player announcing while a stream plays is refused with "ERROR 1"
+  // instead of taking over.
+  bool noTakeover = false;
   // The data side.
   std::string outputDir;  // a WAV or DSF file per stream here; empty: none
   bool verify = false;    // check every sample against the test signal
@@ -93,9 +92,6 @@ struct SinkHooks {
 std::string greetingReply(const SinkOptions& options);
 std::string settingsReply(const SinkOptions& options);
 std::string interfacesReply(const SinkOptions& options);
-
-// Which exchange a received text opens.
-Step classify(const std::u16string& text);
 
 class SinkPeer {
  public:
