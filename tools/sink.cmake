@@ -4,6 +4,8 @@
 if(NOT WIN32)
   add_library(tavro_sink_peer STATIC
     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_peer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/peer_streams.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/waiting_peers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/sink_arguments.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/allow_list.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/control_frame.cpp

@@ -77,7 +77,7 @@ StreamEnd DevicePlayer::run() {
       case Step::kGoOn:
         continue;
       case Step::kDriverEnded:
-        return StreamEnd::kDriver;
+        return driverEnd_;
       case Step::kDeviceGone:
         setup_.print("device " + request_.name +
                      " is gone; the stream ends, and the next one plays once it is back");
@@ -119,7 +119,10 @@ DevicePlayer::Step DevicePlayer::askForRoom(int64_t now) {
     if (sent != static_cast<ssize_t>(sizeof bytes)) {
       // A full buffer or a passing UDP error: the next round asks again. A
       // connection that is gone ends the stream.
-      if (!datagrams_ && sent < 0 && errno != EAGAIN && errno != EINTR) return Step::kDriverEnded;
+      if (!datagrams_ && sent < 0 && errno != EAGAIN && errno != EINTR) {
+        driverEnd_ = controlFailure(errno);
+        return Step::kDriverEnded;
+      }
       break;
     }
     tickSentNs_[tick % kTickRing] = now;
@@ -165,6 +168,7 @@ DevicePlayer::Step DevicePlayer::waitAndTake(int64_t now) {
     uint8_t unexpected[64];
     const ssize_t got = ::recv(setup_.control, unexpected, sizeof unexpected, MSG_DONTWAIT);
     if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+      driverEnd_ = got == 0 ? StreamEnd::kDriver : controlFailure(errno);
       drainDatagrams();
       return Step::kDriverEnded;
     }
@@ -176,6 +180,7 @@ DevicePlayer::Step DevicePlayer::receiveTcp() {
   const ssize_t count = ::recv(setup_.control, current_->bytes.data() + filled_,
                                format_.packetBytes - filled_, MSG_DONTWAIT);
   if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN)) {
+    driverEnd_ = count == 0 ? StreamEnd::kDriver : controlFailure(errno);
     if (filled_ > 0) ++malformed_;  // a packet cut short
     return Step::kDriverEnded;
   }

@@ -95,6 +95,7 @@ class DevicePlayer {
   bool lastPieceKept_ = false;
   int64_t heldSinceNs_ = 0;
   int64_t holdNs_ = 0;
+  StreamEnd driverEnd_ = StreamEnd::kDriver;  // how a failed control connection ended
   uint64_t underruns_ = 0;
   int64_t dryAtNs_ = 0;  // when the card runs out of what it was given
   bool dry_ = false;     // it ran out, and has had nothing since

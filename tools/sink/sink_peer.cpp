@@ -13,9 +13,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "sink/device_list.h"
-#include "sink/send_all.h"
-#include "sink/stream_session.h"
+#include "sink/monotonic.h"
 #include "sink/text16.h"
 
 namespace tavro::sink {
@@ -23,6 +21,29 @@ namespace {
 
 // Room for the datagrams of several packets while the receiver is busy.
 constexpr int kDatagramBufferBytes = 8 << 20;
+// Peers in their control exchange at once: far more than players on a home
+// network, few enough that a flood of connections costs little.
+constexpr size_t kMostWaiting = 16;
+constexpr int kListenBacklog = 64;
+// A driver that vanished (its PC asleep, unplugged, off the Wi-Fi) leaves a
+// half-open connection that would last for hours: probes after 4 s idle,
+// and unanswered data or probes give it up after 10 s.
+constexpr int kKeepIdleSeconds = 4;
+constexpr int kKeepIntervalSeconds = 2;
+constexpr int kKeepProbes = 3;
+constexpr unsigned kUserTimeoutMs = 10'000;
+// Out of descriptors: a pause before trying again, instead of a busy loop.
+constexpr int kAcceptPauseMs = 100;
+
+void noticeVanishing(int fd) {
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleSeconds, sizeof kKeepIdleSeconds);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalSeconds, sizeof kKeepIntervalSeconds);
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepProbes, sizeof kKeepProbes);
+  // Keepalive alone never fires while ticks wait for an acknowledgement.
+  ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeoutMs, sizeof kUserTimeoutMs);
+}
 
 std::string joinNumbers(const SinkOptions& o) {
   // Five words, the buffer-size index, then seven pairs of a word and a number.
@@ -61,7 +82,11 @@ bool SinkPeer::start(std::string* error) {
     if (error != nullptr) *error = what + ": " + std::strerror(errno);
     closeQuietly(listener_);
     closeQuietly(datagrams_);
-    listener_ = datagrams_ = -1;
+    closeQuietly(wake_[0]);
+    closeQuietly(wake_[1]);
+    closeQuietly(streamDone_[0]);
+    closeQuietly(streamDone_[1]);
+    listener_ = datagrams_ = wake_[0] = wake_[1] = streamDone_[0] = streamDone_[1] = -1;
     return false;
   };
   sockaddr_in local{};
@@ -78,7 +103,7 @@ bool SinkPeer::start(std::string* error) {
   if (::bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     return fail("cannot listen on " + options_.address + ":" + std::to_string(options_.port));
   }
-  if (::listen(listener_, 4) != 0) return fail("listen");
+  if (::listen(listener_, kListenBacklog) != 0) return fail("listen");
   if (options_.transport == 2) {
     // Bound before any driver connects: a driver using Registered I/O sends
     // to this port from the moment it has connected its socket.
@@ -95,6 +120,7 @@ bool SinkPeer::start(std::string* error) {
     }
   }
   if (::pipe2(wake_, O_CLOEXEC) != 0) return fail("pipe");
+  if (::pipe2(streamDone_, O_CLOEXEC | O_NONBLOCK) != 0) return fail("pipe");
   print("listening on " + options_.address + ":" + std::to_string(options_.port));
   thread_ = std::thread([this] { run(); });
   return true;
@@ -110,7 +136,9 @@ void SinkPeer::stop() {
   closeQuietly(datagrams_);
   closeQuietly(wake_[0]);
   closeQuietly(wake_[1]);
-  listener_ = datagrams_ = wake_[0] = wake_[1] = -1;
+  closeQuietly(streamDone_[0]);
+  closeQuietly(streamDone_[1]);
+  listener_ = datagrams_ = wake_[0] = wake_[1] = streamDone_[0] = streamDone_[1] = -1;
 }
 
 std::vector<std::string> SinkPeer::received() const {
@@ -139,6 +167,7 @@ bool SinkPeer::waitForReports(size_t count, std::chrono::milliseconds limit) con
 }
 
 void SinkPeer::print(const std::string& line) {
+  const std::lock_guard printing(printLock_);
   {
     std::lock_guard guard(lock_);
     lines_.push_back(line);
@@ -146,86 +175,142 @@ void SinkPeer::print(const std::string& line) {
   if (printer_) printer_(line);
 }
 
-bool SinkPeer::waitReadable(int fd, int timeoutMs) {
-  pollfd watched[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-  for (;;) {
-    const int ready = ::poll(watched, 2, timeoutMs);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    return (watched[1].revents & POLLIN) == 0;
+void SinkPeer::connectionEnded() {
+  {
+    std::lock_guard guard(lock_);
+    ended_.fetch_add(1);
   }
+  changed_.notify_all();
+  if (options_.once) finished_.store(true);
 }
 
 void SinkPeer::run() {
-  for (;;) {
-    if (!waitReadable(listener_, -1)) return;
-    sockaddr_in from{};
-    socklen_t fromSize = sizeof from;
-    const int connection =
-        ::accept4(listener_, reinterpret_cast<sockaddr*>(&from), &fromSize, SOCK_CLOEXEC);
-    if (connection < 0) continue;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-    accepted_.fetch_add(1);
-    driverAddress_ = text;
-    print(std::string("connection from ") + text + ":" + std::to_string(ntohs(from.sin_port)));
-    serve(connection);
-    device_.reset();  // a card opened for a stream that never started
+  WaitingPeers waiting(kMostWaiting,
+                       std::chrono::duration_cast<std::chrono::nanoseconds>(options_.exchangeLimit)
+                           .count());
+  std::vector<pollfd> watched;
+  while (!finished_.load()) {
+    const std::vector<int> peers = waiting.fds();
+    watched.assign({{wake_[0], POLLIN, 0}, {streamDone_[0], POLLIN, 0}, {listener_, POLLIN, 0}});
+    for (const int fd : peers) watched.push_back({fd, POLLIN, 0});
+    const int ready = ::poll(watched.data(), watched.size(), waiting.msUntilNextDeadline(monotonicNs()));
+    if (ready < 0 && errno != EINTR) break;
+    if (watched[0].revents != 0) break;
+    if (watched[1].revents != 0) {
+      char scrap[8];
+      while (::read(streamDone_[0], scrap, sizeof scrap) > 0) {
+      }
+      if (streamThread_.joinable()) endStream(StreamEnd::kDriver);
+    }
+    for (size_t i = 0; i < peers.size(); ++i) {
+      if (watched[3 + i].revents == 0) continue;
+      WaitingPeer* peer = waiting.find(peers[i]);
+      if (peer == nullptr) continue;
+      switch (waiting.read(*peer, monotonicNs())) {
+        case WaitingPeers::Read::kPartial:
+          break;
+        case WaitingPeers::Read::kClosed:
+          print(peer->bytes == 0 ? "closed by the driver"
+                                 : "closed by the driver after " + std::to_string(peer->bytes) +
+                                       " bytes");
+          waiting.remove(peer->fd);
+          connectionEnded();
+          break;
+        case WaitingPeers::Read::kFrame:
+          serveFrame(waiting, *peer);
+          break;
+      }
+    }
+    if (watched[2].revents != 0) accept(waiting);
+    for (const std::string& line : waiting.dropOverdue(monotonicNs())) {
+      print(line);
+      connectionEnded();
+    }
+  }
+  endStream(StreamEnd::kStopped);
+  waiting.closeAll();
+  device_.reset();
+}
+
+void SinkPeer::accept(WaitingPeers& waiting) {
+  sockaddr_in from{};
+  socklen_t fromSize = sizeof from;
+  const int connection =
+      ::accept4(listener_, reinterpret_cast<sockaddr*>(&from), &fromSize, SOCK_CLOEXEC);
+  if (connection < 0) {
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      print(std::string("cannot take a connection: ") + std::strerror(errno));
+      pollfd stopped{wake_[0], POLLIN, 0};
+      ::poll(&stopped, 1, kAcceptPauseMs);
+    }
+    return;
+  }
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+  const std::string where = std::string(text) + ":" + std::to_string(ntohs(from.sin_port));
+  accepted_.fetch_add(1);
+  if (!isAllowed(options_.allow, ntohl(from.sin_addr.s_addr))) {
+    print("refusing the connection from " + where + ": not in --allow");
     ::close(connection);
-    {
-      std::lock_guard guard(lock_);
-      ended_.fetch_add(1);
-    }
-    changed_.notify_all();
-    if (options_.once) {
-      finished_.store(true);
-      return;
-    }
+    connectionEnded();
+    return;
+  }
+  print("connection from " + where);
+  noticeVanishing(connection);
+  if (const std::string evicted = waiting.add(connection, where, text, monotonicNs());
+      !evicted.empty()) {
+    print("dropping " + evicted + ": " + std::to_string(kMostWaiting) +
+          " connections wait for their exchange, and it is the oldest");
+    connectionEnded();
   }
 }
 
-bool SinkPeer::readFrame(int connection, std::u16string& text, size_t& bytes) {
-  uint8_t frame[kFrameBytes];
-  bytes = 0;
-  while (bytes < kFrameBytes) {
-    if (!waitReadable(connection, -1)) return false;
-    const ssize_t count = ::recv(connection, frame + bytes, kFrameBytes - bytes, 0);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return false;
-    bytes += static_cast<size_t>(count);
+void SinkPeer::serveFrame(WaitingPeers& waiting, WaitingPeer& peer) {
+  const std::u16string text = decodeFrame(peer.frame);
+  const int connection = peer.fd;
+  const std::string from = peer.from;
+  const std::string printable = toUtf8(text);
+  {
+    std::lock_guard guard(lock_);
+    received_.push_back(printable);
   }
-  text = decodeFrame(frame);
-  return true;
-}
-
-void SinkPeer::serve(int connection) {
-  for (;;) {
-    std::u16string text;
-    size_t bytes = 0;
-    if (!readFrame(connection, text, bytes)) {
-      print(bytes == 0 ? "closed by the driver"
-                       : "closed by the driver after " + std::to_string(bytes) + " bytes");
+  const Step step = classify(text);
+  if (step == Step::kGreeting) peer.greeted = true;
+  print(std::string("received ") + stepName(step) + ": " + escaped(printable));
+  if (step == Step::kAnnouncement && streamThread_.joinable()) {
+    if (options_.noTakeover) {
+      print("refusing the stream with \"ERROR 1\": " + streamFrom_ +
+            " is playing (--no-takeover)");
+      if (!sendReply(connection, step, "ERROR 1")) {
+        waiting.remove(connection);
+        connectionEnded();
+        return;
+      }
+      waiting.restart(peer, monotonicNs());
       return;
     }
-    const std::string printable = toUtf8(text);
-    {
-      std::lock_guard guard(lock_);
-      received_.push_back(printable);
-    }
-    const Step step = classify(text);
-    print(std::string("received ") + stepName(step) + ": " + escaped(printable));
-    // Datagrams left from an earlier stream must not pass for this one's priming.
-    if (step == Step::kAnnouncement) flushDatagrams();
-    const Answer answer = answerTo(step, text);
-    if (!sendReply(connection, step, answer.reply)) return;
-    if (answer.startsStream) {
-      takeStream(connection, text);
-      return;
-    }
+    print(from + " takes over from " + streamFrom_);
+    endStream(StreamEnd::kTakenOver);
   }
+  // Datagrams left from an earlier stream must not pass for this one's priming.
+  if (step == Step::kAnnouncement) flushDatagrams();
+  const Answer answer = answerTo(step, text, peer.address);
+  if (!sendReply(connection, step, answer.reply)) {
+    device_.reset();  // a card opened for a stream that never started
+    waiting.remove(connection);
+    connectionEnded();
+    return;
+  }
+  if (answer.startsStream) {
+    waiting.remove(connection, true);
+    startStream(connection, text, from);
+    return;
+  }
+  device_.reset();
+  waiting.restart(peer, monotonicNs());
 }
 
-Answer SinkPeer::answerTo(Step step, const std::u16string& text) {
+Answer SinkPeer::answerTo(Step step, const std::u16string& text, const std::string& from) {
   switch (step) {
     case Step::kGreeting:
       // The driver binds its datagram socket to the address in this reply,
@@ -233,7 +318,7 @@ Answer SinkPeer::answerTo(Step step, const std::u16string& text) {
       // the sink has none of its own to give, and gives the one the driver
       // came from.
       if (options_.greetingAddress.empty() && options_.address == "0.0.0.0") {
-        return {"OK " + driverAddress_};
+        return {"OK " + from};
       }
       return {greetingReply(options_)};
     case Step::kSettings:
@@ -248,19 +333,6 @@ Answer SinkPeer::answerTo(Step step, const std::u16string& text) {
   return {"ERROR unknown request"};
 }
 
-Answer SinkPeer::judgeAnnouncement(const std::u16string& announcement) {
-  Answer usual{"+OK", true};
-  // With a sound card, the card decides: a stream it cannot play is refused
-  // before the driver starts it.
-  if (!options_.device.empty()) {
-    if (const int refusal = openDevice(announcement); refusal != 0) {
-      usual = {"ERROR " + std::to_string(refusal), false};
-    }
-  }
-  if (!hooks_.judgeAnnouncement) return usual;
-  return hooks_.judgeAnnouncement(announcement, std::move(usual));
-}
-
 bool SinkPeer::sendReply(int connection, Step step, const std::string& reply) {
   if (hooks_.sendReply) {
     return hooks_.sendReply(
@@ -269,7 +341,14 @@ bool SinkPeer::sendReply(int connection, Step step, const std::string& reply) {
   uint8_t frame[kFrameBytes];
   const std::u16string units = encodeFrame(reply, frame);
   print("reply: " + escaped(toUtf8(units)));
-  return sendAll(connection, frame, kFrameBytes);
+  // A reply never waits: a fresh connection has room for it, and one without
+  // room belongs to a peer that does not read its replies, which must not
+  // stall every other peer while it sits.
+  const ssize_t sent = ::send(connection, frame, kFrameBytes, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (sent == static_cast<ssize_t>(kFrameBytes)) return true;
+  print(sent < 0 && errno != EAGAIN ? std::string("cannot reply: ") + std::strerror(errno)
+                                    : std::string("dropping the peer: it does not read its replies"));
+  return false;
 }
 
 void SinkPeer::flushDatagrams() {
@@ -277,89 +356,6 @@ void SinkPeer::flushDatagrams() {
   uint8_t scrap[1];
   while (::recv(datagrams_, scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
   }
-}
-
-int SinkPeer::openDevice(const std::u16string& announcement) {
-  device_.reset();
-  DeviceRequest& request = deviceRequest_;
-  const std::optional<StreamFormat> format =
-      parseAnnouncement(toUtf8(announcement), options_.transport == 2, nullptr);
-  if (!format) return 0;
-  request.name = options_.device;
-  request.bits = format->bits;
-  request.rate = format->rate;
-  request.packetFrames = format->packetFrames;
-  request.dopStream = dopPossible(*format) && options_.dop != DopMode::kOff;
-  request.dsd = options_.dsd;
-  request.bufferPackets = options_.bufferPackets;
-  DeviceRefusal refusal;
-  device_ = AlsaOutput::open(request, refusal);
-  if (device_) return 0;
-  print("refusing the stream with \"ERROR " + std::to_string(refusal.code) +
-        "\": " + refusal.reason);
-  const std::string offer = describeOffer(options_.device);
-  size_t from = 0;
-  while (from < offer.size()) {
-    const size_t end = std::min(offer.find('\n', from), offer.size());
-    if (end > from) print("  " + offer.substr(from, end - from));
-    from = end + 1;
-  }
-  return refusal.code;
-}
-
-void SinkPeer::takeStream(int connection, const std::u16string& announcement) {
-  std::unique_ptr<AlsaOutput> device = std::move(device_);
-  std::string why;
-  const std::optional<StreamFormat> format =
-      parseAnnouncement(toUtf8(announcement), options_.transport == 2, &why);
-  if (!format) {
-    print("announcement not understood (" + why + "); draining the connection");
-    drainStream(connection);
-    return;
-  }
-  SessionSetup setup;
-  setup.control = connection;
-  setup.udp = options_.transport == 2 ? datagrams_ : -1;
-  setup.wake = wake_[0];
-  setup.transport = options_.transport == 2 ? 2 : 1;
-  setup.tickLimit = options_.tickLimit;
-  setup.ticks = hooks_.ticks;
-  if (setup.tickLimit == 0 && options_.seconds > 0) {
-    const double ticks = options_.seconds * format->rate / format->packetFrames;
-    setup.tickLimit = ticks < 1 ? 1 : static_cast<uint64_t>(std::llround(ticks));
-  }
-  setup.consumer.format = *format;
-  setup.consumer.dop = options_.dop;
-  setup.consumer.verify = options_.verify;
-  setup.consumer.shift = options_.shift;
-  setup.consumer.outputDir = options_.outputDir;
-  setup.consumer.stream = ++streams_;
-  setup.print = [this](const std::string& line) { print(line); };
-  setup.statusSeconds = options_.statusSeconds;
-  // Ticks are two bytes each and must leave at once.
-  const int on = 1;
-  ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  print("format accepted; taking the stream");
-  StreamReport report =
-      device ? runDeviceStream(setup, std::move(device), deviceRequest_) : runStream(setup);
-  {
-    std::lock_guard guard(lock_);
-    reports_.push_back(std::move(report));
-  }
-  changed_.notify_all();
-}
-
-void SinkPeer::drainStream(int connection) {
-  uint64_t total = 0;
-  uint8_t buffer[4096];
-  for (;;) {
-    if (!waitReadable(connection, -1)) break;
-    const ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    total += static_cast<uint64_t>(count);
-  }
-  print("stream ended after " + std::to_string(total) + " bytes");
 }
 
 }  // namespace tavro::sink

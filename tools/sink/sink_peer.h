@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "sink/stream_format.h"
 #include "sink/stream_report.h"
 #include "sink/tick_hooks.h"
+#include "sink/waiting_peers.h"
 
 namespace tavro::sink {
 
@@ -58,6 +60,9 @@ struct SinkOptions {
   DsdOutput dsd = DsdOutput::kDop;
   uint32_t bufferPackets = 4;  // the card's buffer, in packets
   uint32_t statusSeconds = 0;  // a status line this often while playing; 0: none
+  // How long a peer may take for its greeting, and for any frame once begun:
+  // the driver's own reply limit.
+  std::chrono::milliseconds exchangeLimit{10'000};
 };
 
 // What the peer answers to a frame, and whether the stream follows it.
@@ -102,8 +107,10 @@ class SinkPeer {
   SinkPeer(const SinkPeer&) = delete;
   SinkPeer& operator=(const SinkPeer&) = delete;
 
-  // Binds and listens, then serves connections one after the other on a
-  // thread of its own. False with a reason when the address cannot be used.
+  // Binds and listens, then serves connections on a thread of its own: the
+  // control exchanges of many at once, and one stream, on a thread of its
+  // own, which the newest player's announcement takes over. False with a
+  // reason when the address cannot be used.
   bool start(std::string* error);
   void stop();
 
@@ -126,22 +133,38 @@ class SinkPeer {
   bool waitForReports(size_t count, std::chrono::milliseconds limit) const;
 
  private:
+  // What the stream's thread is given: all of it is its own from then on.
+  struct StreamStart {
+    int connection = -1;
+    std::u16string announcement;
+    std::unique_ptr<AlsaOutput> device;
+    DeviceRequest request;
+    int number = 0;
+    int wake = -1;
+  };
+
   void run();
-  void serve(int connection);
-  Answer answerTo(Step step, const std::u16string& text);
+  void accept(WaitingPeers& waiting);
+  // One frame has come whole from a waiting peer: answers it, and leaves
+  // the peer waiting for its next frame, closed, or gone on as the stream.
+  void serveFrame(WaitingPeers& waiting, WaitingPeer& peer);
+  Answer answerTo(Step step, const std::u16string& text, const std::string& from);
   // The one place that decides whether a stream follows an announcement.
   Answer judgeAnnouncement(const std::u16string& announcement);
   // True to go on with the connection.
   bool sendReply(int connection, Step step, const std::string& reply);
-  bool readFrame(int connection, std::u16string& text, size_t& bytes);
-  void drainStream(int connection);
   // Opens the sound card for an announced stream, into `device_`; the
-  // refusal code when it cannot play it, else 0 (also when the announcement
-  // is not understood, which the stream then reports).
+  // refusal code when it cannot play it, else 0.
   int openDevice(const std::u16string& announcement);
-  void takeStream(int connection, const std::u16string& announcement);
+  void startStream(int connection, const std::u16string& announcement, const std::string& from);
+  // Ends the stream playing, if any, for `cause`, and waits for its thread.
+  void endStream(StreamEnd cause);
+  void takeStream(StreamStart start);
+  // An announcement the sink took but cannot read (a test's hook can make
+  // that happen): its bytes are taken until the peer or the sink ends it.
+  void drainStream(int connection, int wake);
+  void connectionEnded();
   void flushDatagrams();
-  bool waitReadable(int fd, int timeoutMs);
   void print(const std::string& line);
 
   SinkOptions options_;
@@ -157,14 +180,22 @@ class SinkPeer {
   std::atomic<int> ended_{0};
   mutable std::mutex lock_;
   mutable std::condition_variable changed_;
+  std::mutex printLock_;  // one line at a time from the serving and stream threads
   std::vector<std::string> received_;
   std::vector<std::string> lines_;
   std::vector<StreamReport> reports_;
-  // The card opened for the announcement being answered, until its stream
-  // takes it; the serving thread's alone.
+  // The serving thread's alone: the card opened for the announcement being
+  // answered, until its stream takes it.
   std::unique_ptr<AlsaOutput> device_;
-  std::string driverAddress_;  // where the connection being served came from
   DeviceRequest deviceRequest_;
+  // The stream playing: its thread, the pipe that ends it, and why it was
+  // ended, which its summary tells. `streamDone_` becomes readable when the
+  // thread is about to return. The serving thread starts and joins it.
+  std::thread streamThread_;
+  int streamWake_[2] = {-1, -1};
+  int streamDone_[2] = {-1, -1};
+  std::atomic<StreamEnd> stopCause_{StreamEnd::kStopped};
+  std::string streamFrom_;
 };
 
 }  // namespace tavro::sink

@@ -97,7 +97,7 @@ StreamEnd StreamReceiver::receiveTcp() {
                                    format_.packetBytes - filled, MSG_DONTWAIT);
       if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN)) {
         if (filled > 0) ++malformed_;  // a packet cut short
-        return StreamEnd::kDriver;
+        return count == 0 ? StreamEnd::kDriver : controlFailure(errno);
       }
       if (count > 0) {
         bytes_ += static_cast<uint64_t>(count);
@@ -169,9 +169,10 @@ StreamEnd StreamReceiver::receiveUdp() {
       uint8_t unexpected[64];
       const ssize_t count = ::recv(setup_.control, unexpected, sizeof unexpected, MSG_DONTWAIT);
       if (count == 0 || (count < 0 && errno != EINTR && errno != EAGAIN)) {
+        const StreamEnd end = count == 0 ? StreamEnd::kDriver : controlFailure(errno);
         drainDatagrams();
         if (datagrams_.pieces() > 0) ++malformed_;
-        return StreamEnd::kDriver;
+        return end;
       }
     }
     if (limitReached()) {

@@ -1,5 +1,7 @@
 #include "sink/stream_report.h"
 
+#include <cerrno>
+
 namespace tavro::sink {
 
 const char* endName(StreamEnd end) {
@@ -12,8 +14,16 @@ const char* endName(StreamEnd end) {
       return "stopped";
     case StreamEnd::kDeviceGone:
       return "device-gone";
+    case StreamEnd::kTakenOver:
+      return "taken-over";
+    case StreamEnd::kVanished:
+      return "vanished";
   }
   return "unknown";
+}
+
+StreamEnd controlFailure(int error) {
+  return error == ETIMEDOUT || error == EHOSTUNREACH ? StreamEnd::kVanished : StreamEnd::kDriver;
 }
 
 std::string summaryLine(const StreamReport& r) {

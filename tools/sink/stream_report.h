@@ -15,7 +15,13 @@ enum class StreamEnd {
   kTickLimit,   // --ticks or --seconds: the sink closed it
   kStopped,     // the sink itself was stopped
   kDeviceGone,  // the sound card went away (unplugged): the sink closed it
+  kTakenOver,   // a newer player announced its stream: the sink closed it
+  kVanished,    // the driver stopped answering at the TCP level (asleep, unplugged)
 };
+
+// How a stream whose control connection failed ended: a driver that stopped
+// answering, as keepalive and the user timeout tell, or one that closed it.
+StreamEnd controlFailure(int error);
 
 const char* endName(StreamEnd end);
 

@@ -41,6 +41,11 @@ void addChecks(const SessionSetup& setup, const PacketConsumer& consumer, Stream
   report.file = consumer.file();
 }
 
+// The sink's own end of a stream is told apart by why it ended it.
+StreamEnd reportedEnd(const SessionSetup& setup, StreamEnd end) {
+  return end == StreamEnd::kStopped && setup.stopCause != nullptr ? setup.stopCause->load() : end;
+}
+
 void printEnd(const SessionSetup& setup, const PacketConsumer& consumer,
               const StreamReport& report) {
   if (report.foreign > 0) {
@@ -99,7 +104,7 @@ StreamReport runStream(const SessionSetup& setup) {
   report.takeLatency(receiver.latency());
   report.late = receiver.late();
   report.tickLateMaxUs = static_cast<uint64_t>(pacer.lateMaxNs() / 1000);
-  report.end = end;
+  report.end = reportedEnd(setup, end);
 
   if (setup.transport == 2 && !receiver.pacing()) setup.print("no priming datagram arrived");
   if (pacer.failures() > 0) {
@@ -135,7 +140,7 @@ StreamReport runDeviceStream(const SessionSetup& setup, std::unique_ptr<AlsaOutp
   report.packetBytes = format.packetBytes;
   player.fill(report);
   addChecks(setup, consumer, report);
-  report.end = end;
+  report.end = reportedEnd(setup, end);
   printEnd(setup, consumer, report);
   return report;
 }

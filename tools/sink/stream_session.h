@@ -2,6 +2,7 @@
 // One stream, from the accepted announcement to its summary: the tick pacer,
 // the receiver on the calling thread, and the checking and writing behind a
 // queue on a thread of their own.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,7 +19,9 @@ namespace tavro::sink {
 struct SessionSetup {
   int control = -1;  // the driver's control connection
   int udp = -1;      // transport mode 2: the sink's datagram socket, on its own port
-  int wake = -1;     // readable once the sink is stopped
+  int wake = -1;     // readable once the sink ends the stream
+  // Why the sink ended it, when `wake` became readable; null: it was stopped.
+  const std::atomic<StreamEnd>* stopCause = nullptr;
   uint32_t transport = 1;
   uint64_t tickLimit = 0;  // 0: the driver ends the stream
   TickHooks ticks;

@@ -1,0 +1,112 @@
+#include "sink/waiting_peers.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+namespace tavro::sink {
+namespace {
+
+constexpr int64_t kNoDeadline = INT64_MAX;
+
+}  // namespace
+
+WaitingPeers::~WaitingPeers() { closeAll(); }
+
+std::string WaitingPeers::add(int fd, std::string from, std::string address, int64_t nowNs) {
+  std::string evicted;
+  if (peers_.size() >= most_ && !peers_.empty()) {
+    auto oldest = std::find_if(peers_.begin(), peers_.end(),
+                               [](const auto& peer) { return !peer->greeted; });
+    if (oldest == peers_.end()) oldest = peers_.begin();
+    evicted = (*oldest)->from;
+    ::close((*oldest)->fd);
+    peers_.erase(oldest);
+  }
+  auto peer = std::make_unique<WaitingPeer>();
+  peer->fd = fd;
+  peer->from = std::move(from);
+  peer->address = std::move(address);
+  peer->deadlineNs = nowNs + limitNs_;
+  peers_.push_back(std::move(peer));
+  return evicted;
+}
+
+WaitingPeer* WaitingPeers::find(int fd) {
+  for (const auto& peer : peers_) {
+    if (peer->fd == fd) return peer.get();
+  }
+  return nullptr;
+}
+
+WaitingPeers::Read WaitingPeers::read(WaitingPeer& peer, int64_t nowNs) {
+  const ssize_t count =
+      ::recv(peer.fd, peer.frame + peer.bytes, kFrameBytes - peer.bytes, MSG_DONTWAIT);
+  if (count < 0 && (errno == EINTR || errno == EAGAIN)) return Read::kPartial;
+  if (count <= 0) return Read::kClosed;
+  // A frame has its time from its first byte; before the greeting, from
+  // the connection.
+  if (peer.bytes == 0 && peer.greeted) peer.deadlineNs = nowNs + limitNs_;
+  peer.bytes += static_cast<size_t>(count);
+  return peer.bytes == kFrameBytes ? Read::kFrame : Read::kPartial;
+}
+
+void WaitingPeers::restart(WaitingPeer& peer, int64_t nowNs) {
+  peer.bytes = 0;
+  peer.deadlineNs = peer.greeted ? kNoDeadline : nowNs + limitNs_;
+}
+
+void WaitingPeers::remove(int fd, bool keepOpen) {
+  const auto at =
+      std::find_if(peers_.begin(), peers_.end(), [&](const auto& peer) { return peer->fd == fd; });
+  if (at == peers_.end()) return;
+  if (!keepOpen) ::close(fd);
+  peers_.erase(at);
+}
+
+std::vector<std::string> WaitingPeers::dropOverdue(int64_t nowNs) {
+  std::vector<std::string> lines;
+  for (auto at = peers_.begin(); at != peers_.end();) {
+    const WaitingPeer& peer = **at;
+    if (peer.deadlineNs > nowNs) {
+      ++at;
+      continue;
+    }
+    const std::string limit = limitNs_ % 1'000'000'000 == 0
+                                  ? std::to_string(limitNs_ / 1'000'000'000) + " s"
+                                  : std::to_string(limitNs_ / 1'000'000) + " ms";
+    lines.push_back("dropping " + peer.from + ": " +
+                    (peer.bytes == 0 ? "no greeting within " + limit
+                                     : "half a frame (" + std::to_string(peer.bytes) + " of " +
+                                           std::to_string(kFrameBytes) + " bytes) in " + limit));
+    ::close(peer.fd);
+    at = peers_.erase(at);
+  }
+  return lines;
+}
+
+int WaitingPeers::msUntilNextDeadline(int64_t nowNs) const {
+  int64_t next = kNoDeadline;
+  for (const auto& peer : peers_) next = std::min(next, peer->deadlineNs);
+  if (next == kNoDeadline) return -1;
+  if (next <= nowNs) return 0;
+  // Rounded up: waking a little early would only wait again.
+  return static_cast<int>(std::min<int64_t>((next - nowNs + 999'999) / 1'000'000, INT_MAX));
+}
+
+std::vector<int> WaitingPeers::fds() const {
+  std::vector<int> out;
+  out.reserve(peers_.size());
+  for (const auto& peer : peers_) out.push_back(peer->fd);
+  return out;
+}
+
+void WaitingPeers::closeAll() {
+  for (const auto& peer : peers_) ::close(peer->fd);
+  peers_.clear();
+}
+
+}  // namespace tavro::sink
