@@ -1,7 +1,9 @@
 # A host plays through the real driver to an in-process tavro-sink that checks
 # every sample, and streamers and hosts that misbehave.
 add_executable(stream_tests ${CMAKE_CURRENT_LIST_DIR}/stream_test.cpp
-                            ${CMAKE_CURRENT_LIST_DIR}/hostile_streamer_test.cpp)
+                            ${CMAKE_CURRENT_LIST_DIR}/hostile_streamer_test.cpp
+                            ${CMAKE_CURRENT_LIST_DIR}/sink_server_test.cpp
+                            ${CMAKE_CURRENT_LIST_DIR}/fake_stream_driver.cpp)
 target_link_libraries(stream_tests PRIVATE tavro_test_support tavro_hostile_peer tavro_play_host
                       GTest::gmock_main)
 target_include_directories(stream_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})

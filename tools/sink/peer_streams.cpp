@@ -101,6 +101,10 @@ void SinkPeer::endStream(StreamEnd cause) {
   const char byte = 0;
   [[maybe_unused]] const ssize_t written = ::write(streamWake_[1], &byte, 1);
   streamThread_.join();
+  // The thread's word that it ended is about this stream, not the next.
+  char scrap[8];
+  while (::read(streamDone_[0], scrap, sizeof scrap) > 0) {
+  }
   ::close(streamWake_[0]);
   ::close(streamWake_[1]);
   streamWake_[0] = streamWake_[1] = -1;

@@ -196,12 +196,9 @@ void SinkPeer::run() {
     const int ready = ::poll(watched.data(), watched.size(), waiting.msUntilNextDeadline(monotonicNs()));
     if (ready < 0 && errno != EINTR) break;
     if (watched[0].revents != 0) break;
-    if (watched[1].revents != 0) {
-      char scrap[8];
-      while (::read(streamDone_[0], scrap, sizeof scrap) > 0) {
-      }
-      if (streamThread_.joinable()) endStream(StreamEnd::kDriver);
-    }
+    // The stream ended by itself: its thread is joined, and the cause it
+    // is given comes too late to matter.
+    if (watched[1].revents != 0) endStream(StreamEnd::kDriver);
     for (size_t i = 0; i < peers.size(); ++i) {
       if (watched[3 + i].revents == 0) continue;
       WaitingPeer* peer = waiting.find(peers[i]);
