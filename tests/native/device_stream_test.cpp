@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/error_texts.h"
+#include "raw_peer.h"
 #include "signal/test_signal.h"
 #include "sink/alsa_output.h"
 #include "sink/stream_format.h"
@@ -305,6 +306,28 @@ TEST_F(SoundCardStreamTest, AVanishedCardEndsTheStreamAndTheNextPlaysOnceItIsBac
   EXPECT_TRUE(report(2).bitExact()) << sink::summaryLine(report(2));
 }
 
+// A player frozen with the card open to its stream (a PC asleep): the next
+// player takes the card over, and the card is given its stream unchanged.
+TEST_F(SoundCardStreamTest, TheNextPlayerTakesTheCardOverFromAFrozenOne) {
+  plugCard("S24_3LE", "44100");
+  initAgainst(cardOptions(24));
+  const int frozen =
+      frozenPlayer(address, "+ SampleRate 44100 Bits 24 PacketSize 192 DatagramSize 0");
+  ASSERT_GE(frozen, 0);
+  const play::PlayResult played = playSignal(44100, 60);
+  EXPECT_TRUE(closesWithin(frozen, std::chrono::milliseconds(1000)));
+  ::close(frozen);
+  ASSERT_TRUE(played.started) << played.error;
+  EXPECT_EQ(report(1).end, sink::StreamEnd::kTakenOver);
+  const sink::StreamReport r = report(2);
+  EXPECT_TRUE(r.bitExact()) << sink::summaryLine(r);
+  const Bytes captured = card_->captured(kCard);
+  const Bytes expected =
+      expectedBytes(24, false, DeviceSample::kS24_3Le, r.packets * r.packetFrames);
+  EXPECT_TRUE(captured == expected)
+      << captured.size() << " bytes, " << expected.size() << " expected";
+}
+
 // What a busy or wireless network does to the driver's datagrams. A lost
 // packet is counted and silence (DSD silence in DoP's form for DSD) plays in
 // its place, so the card keeps time; a copy, a late or an overtaken datagram
@@ -375,10 +398,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NetworkCase{"RandomLossOverUdp", Wire::kUdp, 48000, {.datagramLoss = 0.03}},
         NetworkCase{"RandomLossOfDopOverRegisteredIo", Wire::kRio, kDsd64, {.datagramLoss = 0.03}},
-        NetworkCase{"LossInBurstsOfTen", Wire::kRio, kDsd64,
+        NetworkCase{"LossInBurstsOfTen",
+                    Wire::kRio,
+                    kDsd64,
                     {.datagramLoss = 0.01, .lossBurst = 10, .seed = 7}},
         NetworkCase{"Duplication", Wire::kUdp, 48000, {.duplication = 0.2}},
-        NetworkCase{"ReorderingAndJitter", Wire::kUdp, 48000,
+        NetworkCase{"ReorderingAndJitter",
+                    Wire::kUdp,
+                    48000,
                     {.reordering = 0.05, .delayMs = 1, .jitterMs = 5}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -513,7 +540,8 @@ TEST_P(CardTcpFaultTest, TheCardHearsOnlyWhatItsBufferCannotCoverAndNothingIsLos
 INSTANTIATE_TEST_SUITE_P(
     Faults, CardTcpFaultTest,
     ::testing::Values(TcpFaultCase{"StallShorterThanTheBuffer", TcpFault::kShortStall},
-                      TcpFaultCase{"StallLongerThanTheBufferAndTheReplyLimit", TcpFault::kLongStall},
+                      TcpFaultCase{"StallLongerThanTheBufferAndTheReplyLimit",
+                                   TcpFault::kLongStall},
                       TcpFaultCase{"RepliesStalledPastTheReplyLimit", TcpFault::kReplyStall},
                       TcpFaultCase{"Reset", TcpFault::kReset},
                       TcpFaultCase{"StreamerKilledAndStartedAgain", TcpFault::kRestart},

@@ -4,18 +4,18 @@
 // player takes over a stream (or is refused with --no-takeover); and only
 // the networks allowed may play.
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
 #include "fake_stream_driver.h"
+#include "raw_peer.h"
 #include "sink/sink_arguments.h"
 #include "sink/text16.h"
 #include "stream_fixture.h"
@@ -24,71 +24,12 @@
 namespace tavro::testing {
 namespace {
 
-using ::testing::HasSubstr;
 using std::chrono::milliseconds;
+using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
 
 constexpr milliseconds kExchangeLimit{500};
 constexpr int kFlood = 200;
-
-sockaddr_in endpoint(const std::string& address, uint16_t port) {
-  sockaddr_in where{};
-  where.sin_family = AF_INET;
-  where.sin_port = htons(port);
-  ::inet_pton(AF_INET, address.c_str(), &where.sin_addr);
-  return where;
-}
-
-// A TCP connection to the sink from `source` (any port), or -1.
-int connectToSink(const std::string& sink, const std::string& source = "") {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (!source.empty()) {
-    const sockaddr_in local = endpoint(source, 0);
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
-  }
-  const sockaddr_in remote = endpoint(sink, sink::kStreamerPort);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-bool sendFrame(int fd, const std::string& text) {
-  uint8_t frame[sink::kFrameBytes];
-  sink::encodeFrame(text, frame);
-  return ::send(fd, frame, sizeof frame, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof frame);
-}
-
-// The reply frame's text; empty when the sink closed the connection first
-// or sent nothing within `limit`.
-std::string readReply(int fd, milliseconds limit = milliseconds(5000)) {
-  uint8_t frame[sink::kFrameBytes];
-  size_t got = 0;
-  const auto until = Clock::now() + limit;
-  while (got < sizeof frame) {
-    const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
-    pollfd readable{fd, POLLIN, 0};
-    if (left <= 0 || ::poll(&readable, 1, static_cast<int>(left)) <= 0) return {};
-    const ssize_t count = ::recv(fd, frame + got, sizeof frame - got, 0);
-    if (count <= 0) return {};
-    got += static_cast<size_t>(count);
-  }
-  return sink::toUtf8(sink::decodeFrame(frame));
-}
-
-// Reads and drops the ticks until the sink closes; false when it is still
-// open after `limit`.
-bool closesWithin(int fd, milliseconds limit) {
-  const auto until = Clock::now() + limit;
-  uint8_t scrap[4096];
-  for (;;) {
-    const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
-    pollfd readable{fd, POLLIN, 0};
-    if (left <= 0 || ::poll(&readable, 1, static_cast<int>(left)) <= 0) return false;
-    if (::recv(fd, scrap, sizeof scrap, 0) <= 0) return true;
-  }
-}
 
 bool waitForLine(const sink::SinkPeer& peer, const std::string& part, milliseconds limit) {
   const auto until = Clock::now() + limit;
@@ -105,12 +46,12 @@ const char kGreeting[] = "TAVROHello";
 const char kValidAnnouncement[] = "+ SampleRate 44100 Bits 24 PacketSize 256 DatagramSize 0";
 
 enum class Hostility {
-  kIdle,                  // connects and sends nothing, as a port scanner does
-  kJunkFrame,             // a whole frame of nonsense, then silence
-  kHalfFrame,             // 500 bytes of a frame, then silence
-  kAbsurdAnnouncements,   // a peer per announcement no driver sends
-  kFlood,                 // 200 connections at once, left open
-  kStrangerDatagrams,     // datagrams from another address while the stream plays
+  kIdle,                 // connects and sends nothing, as a port scanner does
+  kJunkFrame,            // a whole frame of nonsense, then silence
+  kHalfFrame,            // 500 bytes of a frame, then silence
+  kAbsurdAnnouncements,  // a peer per announcement no driver sends
+  kFlood,                // 200 connections at once, left open
+  kStrangerDatagrams,    // datagrams from another address while the stream plays
 };
 
 struct HostilePeerCase {
@@ -238,8 +179,8 @@ class HostilePeerTest : public StreamTest, public ::testing::WithParamInterface<
     const sockaddr_in sinkEnd = endpoint(address, sink::kStreamerPort);
     std::vector<uint8_t> datagram(1536, 0x5A);
     while (stranger.load()) {
-      ::sendto(fd, datagram.data(), datagram.size(), 0,
-               reinterpret_cast<const sockaddr*>(&sinkEnd), sizeof sinkEnd);
+      ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&sinkEnd),
+               sizeof sinkEnd);
       std::this_thread::sleep_for(milliseconds(1));
     }
     ::close(fd);
@@ -279,12 +220,8 @@ class TakeoverTest : public HostilePeerTest {};
 // the streamer is busy.
 TEST_F(TakeoverTest, TheNewestPlayerTakesOverAFrozenOneWithinASecond) {
   startSink();
-  keep(connectToSink(address));
+  keep(frozenPlayer(address, kValidAnnouncement));
   const int frozen = hostiles.back();
-  ASSERT_TRUE(sendFrame(frozen, kGreeting));
-  ASSERT_THAT(readReply(frozen), HasSubstr("OK "));
-  ASSERT_TRUE(sendFrame(frozen, kValidAnnouncement));
-  ASSERT_EQ(readReply(frozen), "+OK");
   ASSERT_TRUE(waitForLine(*peer, "tick pacer", milliseconds(3000)));
 
   ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue) << errorText();

@@ -90,9 +90,8 @@ void SinkPeer::startStream(int connection, const std::u16string& announcement,
   start.wake = streamWake_[0];
   stopCause_.store(StreamEnd::kStopped);
   streamFrom_ = from;
-  streamThread_ = std::thread([this, start = std::move(start)]() mutable {
-    takeStream(std::move(start));
-  });
+  streamThread_ =
+      std::thread([this, start = std::move(start)]() mutable { takeStream(std::move(start)); });
 }
 
 void SinkPeer::endStream(StreamEnd cause) {

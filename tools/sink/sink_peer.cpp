@@ -185,15 +185,16 @@ void SinkPeer::connectionEnded() {
 }
 
 void SinkPeer::run() {
-  WaitingPeers waiting(kMostWaiting,
-                       std::chrono::duration_cast<std::chrono::nanoseconds>(options_.exchangeLimit)
-                           .count());
+  WaitingPeers waiting(
+      kMostWaiting,
+      std::chrono::duration_cast<std::chrono::nanoseconds>(options_.exchangeLimit).count());
   std::vector<pollfd> watched;
   while (!finished_.load()) {
     const std::vector<int> peers = waiting.fds();
     watched.assign({{wake_[0], POLLIN, 0}, {streamDone_[0], POLLIN, 0}, {listener_, POLLIN, 0}});
     for (const int fd : peers) watched.push_back({fd, POLLIN, 0});
-    const int ready = ::poll(watched.data(), watched.size(), waiting.msUntilNextDeadline(monotonicNs()));
+    const int ready =
+        ::poll(watched.data(), watched.size(), waiting.msUntilNextDeadline(monotonicNs()));
     if (ready < 0 && errno != EINTR) break;
     if (watched[0].revents != 0) break;
     // The stream ended by itself: its thread is joined, and the cause it
@@ -207,9 +208,9 @@ void SinkPeer::run() {
         case WaitingPeers::Read::kPartial:
           break;
         case WaitingPeers::Read::kClosed:
-          print(peer->bytes == 0 ? "closed by the driver"
-                                 : "closed by the driver after " + std::to_string(peer->bytes) +
-                                       " bytes");
+          print(peer->bytes == 0
+                    ? "closed by the driver"
+                    : "closed by the driver after " + std::to_string(peer->bytes) + " bytes");
           waiting.remove(peer->fd);
           connectionEnded();
           break;
@@ -276,8 +277,7 @@ void SinkPeer::serveFrame(WaitingPeers& waiting, WaitingPeer& peer) {
   print(std::string("received ") + stepName(step) + ": " + escaped(printable));
   if (step == Step::kAnnouncement && streamThread_.joinable()) {
     if (options_.noTakeover) {
-      print("refusing the stream with \"ERROR 1\": " + streamFrom_ +
-            " is playing (--no-takeover)");
+      print("refusing the stream with \"ERROR 1\": " + streamFrom_ + " is playing (--no-takeover)");
       if (!sendReply(connection, step, "ERROR 1")) {
         waiting.remove(connection);
         connectionEnded();
@@ -343,8 +343,9 @@ bool SinkPeer::sendReply(int connection, Step step, const std::string& reply) {
   // stall every other peer while it sits.
   const ssize_t sent = ::send(connection, frame, kFrameBytes, MSG_NOSIGNAL | MSG_DONTWAIT);
   if (sent == static_cast<ssize_t>(kFrameBytes)) return true;
-  print(sent < 0 && errno != EAGAIN ? std::string("cannot reply: ") + std::strerror(errno)
-                                    : std::string("dropping the peer: it does not read its replies"));
+  print(sent < 0 && errno != EAGAIN
+            ? std::string("cannot reply: ") + std::strerror(errno)
+            : std::string("dropping the peer: it does not read its replies"));
   return false;
 }
 

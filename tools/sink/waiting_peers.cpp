@@ -19,8 +19,8 @@ WaitingPeers::~WaitingPeers() { closeAll(); }
 std::string WaitingPeers::add(int fd, std::string from, std::string address, int64_t nowNs) {
   std::string evicted;
   if (peers_.size() >= most_ && !peers_.empty()) {
-    auto oldest = std::find_if(peers_.begin(), peers_.end(),
-                               [](const auto& peer) { return !peer->greeted; });
+    auto oldest =
+        std::find_if(peers_.begin(), peers_.end(), [](const auto& peer) { return !peer->greeted; });
     if (oldest == peers_.end()) oldest = peers_.begin();
     evicted = (*oldest)->from;
     ::close((*oldest)->fd);

@@ -21,8 +21,8 @@ struct WaitingPeer {
   // host as long as it likes between frames: a player opens the driver long
   // before the user presses play.
   bool greeted = false;
-  size_t bytes = 0;     // of the frame under way
-  int64_t deadlineNs;   // when the greeting or the frame under way is overdue
+  size_t bytes = 0;    // of the frame under way
+  int64_t deadlineNs;  // when the greeting or the frame under way is overdue
   uint8_t frame[kFrameBytes];
 };
 
