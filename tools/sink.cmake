@@ -27,6 +27,7 @@ if(NOT WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/sink/busy_holder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/datagram_intake.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/device_format.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/alsa_messages.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/alsa_output.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/device_player.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/device_list.cpp)

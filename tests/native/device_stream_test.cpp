@@ -196,6 +196,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, CardBitExactTest, ::testing::ValuesIn(kCardCas
 
 // A card that cannot play the stream as it is refuses it before it starts:
 // the sink answers the announcement with the reason, the host hears it.
+// alsa-lib's own messages reach the user only in the sink's lines.
 struct RefusalCase {
   const char* name;
   uint32_t wordLength;
@@ -203,6 +204,8 @@ struct RefusalCase {
   const char* rates;
   bool busy;
   uintptr_t code;
+  const char* device = kCard;
+  const char* sinkLine = nullptr;  // one the sink must print
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -215,24 +218,37 @@ TEST_P(CardRefusalTest, TheHostIsToldWhyAndNoStreamStarts) {
   plugCard(c.formats, c.rates);
   card_->busy(kCard, c.busy);
   NotificationSpy spy;
-  initAgainst(cardOptions(c.wordLength));
+  HostileOptions options = cardOptions(c.wordLength);
+  options.device = c.device;
+  ::testing::internal::CaptureStderr();
+  initAgainst(options);
   const play::PlayResult played = playSignal(44100, 4);
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+              ::testing::Not(::testing::HasSubstr("ALSA lib")));
   EXPECT_FALSE(played.started);
   EXPECT_EQ(played.error, control::errors::kNoResponse);
   EXPECT_THAT(spy.codes(), ::testing::Contains(c.code));
   const std::vector<std::string> received = peer->lines();
   EXPECT_THAT(received, ::testing::Contains("reply: ERROR " + std::to_string(c.code)));
   EXPECT_THAT(received, ::testing::Not(::testing::Contains("reply: +OK")));
+  if (c.sinkLine != nullptr) {
+    EXPECT_THAT(received, ::testing::Contains(c.sinkLine));
+  }
   EXPECT_TRUE(card_->captured(kCard).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CardRefusalTest,
-                         ::testing::Values(RefusalCase{"Busy", 24, "S24_3LE", "44100", true, 1},
-                                           RefusalCase{"RateRefused", 24, "S24_3LE S32_LE",
-                                                       "48000 96000", false, 2},
-                                           RefusalCase{"NoFormatHoldsTheSamples", 32,
-                                                       "S16_LE S24_3LE", "44100", false, 3}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, CardRefusalTest,
+    ::testing::Values(RefusalCase{"Busy", 24, "S24_3LE", "44100", true, 1},
+                      RefusalCase{"RateRefused", 24, "S24_3LE S32_LE", "48000 96000", false, 2},
+                      RefusalCase{"NoFormatHoldsTheSamples", 32, "S16_LE S24_3LE", "44100", false,
+                                  3},
+                      RefusalCase{"NoSuchDevice", 24, "S24_3LE", "44100", false, 1, "tavro_nowhere",
+                                  "refusing the stream with \"ERROR 1\": "
+                                  "cannot open device tavro_nowhere: No such "
+                                  "file or directory (alsa-lib: Unknown PCM "
+                                  "tavro_nowhere)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The card's clock paces the stream: in steady play, packets per second are
 // the card's rate over the packet's frames, as the sink's status lines show.

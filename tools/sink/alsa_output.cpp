@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "sink/alsa_messages.h"
 #include "sink/busy_holder.h"
 #include "sink/monotonic.h"
 
@@ -85,6 +86,7 @@ std::unique_ptr<AlsaOutput> AlsaOutput::open(const DeviceRequest& request, Devic
   };
   std::unique_ptr<AlsaOutput> output(new AlsaOutput);
   output->name_ = name;
+  forgetAlsaMessage();
   int result = snd_pcm_open(&output->pcm_, name.c_str(), SND_PCM_STREAM_PLAYBACK, kOpenMode);
   if (result < 0) {
     output->pcm_ = nullptr;
@@ -93,7 +95,11 @@ std::unique_ptr<AlsaOutput> AlsaOutput::open(const DeviceRequest& request, Devic
       return refuse(1, "device " + name + " is busy" +
                            (holder.empty() ? "" : ": " + holder + " is playing to it"));
     }
-    return refuse(1, "cannot open device " + name + ": " + snd_strerror(result));
+    // The error alone says "No such file or directory" for a name alsa-lib
+    // does not know; its own message says which name and why.
+    const std::string said = latestAlsaMessage();
+    return refuse(1, "cannot open device " + name + ": " + snd_strerror(result) +
+                         (said.empty() ? "" : " (alsa-lib: " + said + ")"));
   }
   snd_pcm_t* pcm = output->pcm_;
   HwParams hw = newHwParams();

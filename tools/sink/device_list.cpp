@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sink/alsa_handles.h"
+#include "sink/alsa_messages.h"
 #include "sink/busy_holder.h"
 #include "sink/device_probe.h"
 
@@ -120,6 +121,7 @@ std::vector<std::string> describe(const std::string& name) {
 }  // namespace
 
 void listDevices(const LinePrinter& print) {
+  takeOverAlsaMessages();
   const std::vector<Device> devices = playbackDevices();
   if (devices.empty()) {
     print("No playback devices found. Is the DAC plugged in and switched on, and is this");

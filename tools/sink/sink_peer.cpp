@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "sink/alsa_messages.h"
 #include "sink/monotonic.h"
 #include "sink/text16.h"
 
@@ -78,6 +79,7 @@ SinkPeer::SinkPeer(SinkOptions options, LineSink print, SinkHooks hooks)
 SinkPeer::~SinkPeer() { stop(); }
 
 bool SinkPeer::start(std::string* error) {
+  takeOverAlsaMessages();
   auto fail = [&](const std::string& what) {
     if (error != nullptr) *error = what + ": " + std::strerror(errno);
     closeQuietly(listener_);

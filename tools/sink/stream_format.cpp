@@ -63,8 +63,9 @@ std::optional<StreamFormat> parseAnnouncement(const std::string& text, bool data
       return refuse("datagram size does not divide the packet");
     }
   }
-  format.datagramSize = datagram > 0 && datagram <= 0xFFFFFFFFll ? static_cast<uint32_t>(datagram)
-                                                                 : format.packetBytes;
+  // Over TCP a packet comes whole: a datagram size named there is no piece
+  // of it, and one larger than the packet would make a packet no pieces.
+  format.datagramSize = datagrams ? static_cast<uint32_t>(datagram) : format.packetBytes;
   return format;
 }
 

@@ -19,7 +19,7 @@ struct StreamFormat {
   uint32_t rate = 0;          // announced: frames (DoP frames for DSD) per second
   uint32_t bits = 0;          // announced bits per sample on the wire
   uint32_t packetFrames = 0;  // announced PacketSize: frames per packet
-  uint32_t datagramSize = 0;  // announced DatagramSize
+  uint32_t datagramSize = 0;  // announced DatagramSize; over TCP packetBytes
   uint32_t packetBytes = 0;
   Layout layout = Layout::kPcm24;  // 24-bit streams may turn out to be DoP
 
