@@ -30,6 +30,7 @@ if(NOT WIN32)
     ${CMAKE_CURRENT_LIST_DIR}/sink/alsa_messages.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/alsa_output.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/device_player.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sink/loss_deadline.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sink/device_list.cpp)
   target_include_directories(tavro_sink_peer PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   find_package(Threads REQUIRED)

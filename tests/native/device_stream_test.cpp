@@ -13,6 +13,7 @@
 #include "signal/test_signal.h"
 #include "sink/alsa_output.h"
 #include "sink/stream_format.h"
+#include "sound_card_fixture.h"
 #include "stream_fixture.h"
 #include "support/fault_relay.h"
 #include "support/loopback_address.h"
@@ -23,109 +24,6 @@
 
 namespace tavro::testing {
 namespace {
-
-using sink::DeviceSample;
-using sink::DsdOutput;
-using Bytes = std::vector<uint8_t>;
-
-constexpr const char* kCard = "tavro_dac";
-constexpr uint32_t kBufferIndex = 3;  // 192 frames at 44.1 kHz, 768 DoP frames at DSD64
-constexpr double kDsd64 = 2822400;
-
-// A PCM word as the card's container holds it: `left` is the sample moved
-// to the top of 32 bits, as the wire's truncation left it.
-void putContainer(uint32_t left, DeviceSample sample, Bytes& out) {
-  uint32_t value = left;
-  uint32_t bytes = 4;
-  if (sample == DeviceSample::kS16Le) {
-    value = left >> 16;
-    bytes = 2;
-  } else if (sample == DeviceSample::kS24_3Le) {
-    value = left >> 8;
-    bytes = 3;
-  } else if (sample == DeviceSample::kS24Le) {
-    value = static_cast<uint32_t>(static_cast<int32_t>(left) >> 8);
-  }
-  for (uint32_t i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-// What the card must have been given for the first `frames` frames of the
-// test signal (DoP frames for DSD).
-Bytes expectedBytes(uint32_t wireBits, bool dsd, DeviceSample sample, uint64_t frames) {
-  Bytes out;
-  if (!dsd) {
-    for (uint64_t f = 0; f < frames; ++f) {
-      for (uint32_t c = 0; c < 2; ++c) {
-        const auto word = static_cast<uint32_t>(signal::pcmSample(c, f));
-        putContainer(word & (~0u << (32 - wireBits)), sample, out);
-      }
-    }
-    return out;
-  }
-  if (!sink::isNativeDsd(sample)) {
-    for (uint64_t m = 0; m < frames; ++m) {
-      for (uint32_t c = 0; c < 2; ++c) {
-        const uint32_t dop = uint32_t{sink::dopMarker(m)} << 24 |
-                             uint32_t{signal::dsdByte(c, 2 * m)} << 16 |
-                             uint32_t{signal::dsdByte(c, 2 * m + 1)} << 8;
-        putContainer(dop, sample, out);
-      }
-    }
-    return out;
-  }
-  // Native: each sample holds the channel's next bytes, the oldest in the
-  // most significant place.
-  const uint32_t width = sink::sampleBytes(sample);
-  const bool littleEndian = sample == DeviceSample::kDsdU16Le || sample == DeviceSample::kDsdU32Le;
-  for (uint64_t k = 0; k < frames * 2 / width; ++k) {
-    for (uint32_t c = 0; c < 2; ++c) {
-      for (uint32_t i = 0; i < width; ++i) {
-        out.push_back(signal::dsdByte(c, k * width + (littleEndian ? width - 1 - i : i)));
-      }
-    }
-  }
-  return out;
-}
-
-class SoundCardStreamTest : public StreamTest {
- protected:
-  void plugCard(const char* formats, const char* rates) {
-    card_.emplace(cardDir_.path(), std::vector<TestPcm>{{kCard, formats, rates, "TAVRO test DAC"}});
-  }
-
-  HostileOptions cardOptions(uint32_t wordLength, DsdOutput dsd = DsdOutput::kDop) const {
-    HostileOptions options = sinkOptions(wordLength, 0, kBufferIndex);
-    options.device = kCard;
-    options.dsd = dsd;
-    // 70 ms: room for a loaded test machine, where 4 packets of 4.4 ms run
-    // dry now and then.
-    options.bufferPackets = 16;
-    return options;
-  }
-
-  // The driver talks to a relay at the test's address; the sink listens
-  // behind it, at an address of its own.
-  void initThroughRelay(HostileOptions options, RelayFaults faults) {
-    options.address = uniqueLoopbackAddress();
-    sinkOptions_ = options;
-    relay_.emplace(address, options.address, sink::kStreamerPort, faults);
-    ASSERT_TRUE(relay_->start());
-    startPeer(std::move(options), false);
-    setSetting(control::kSinglePcValue, "0");
-    setSetting(control::kHostValue, address);
-    ASSERT_EQ(driver->init(nullptr), asio::kAsioTrue) << errorText();
-  }
-
-  void TearDown() override {
-    if (relay_) relay_->stop();
-    StreamTest::TearDown();
-  }
-
-  TempDir cardDir_;
-  std::optional<TestSoundCard> card_;
-  std::optional<FaultRelay> relay_;
-  HostileOptions sinkOptions_;  // the sink's behind the relay
-};
 
 struct CardCase {
   const char* name;
@@ -354,6 +252,12 @@ struct NetworkCase {
   Wire wire;
   double rate;
   RelayFaults faults;
+  // The smallest buffers, where one packet lasts a millisecond: a loss must
+  // cost its own packet and leave the card's buffer standing.
+  uint32_t bufferIndex = kBufferIndex;
+  uint32_t bufferPackets = 16;
+  int64_t halves = 300;
+  bool noUnderrun = false;
 };
 
 void PrintTo(const NetworkCase& c, std::ostream* os) { *os << c.name; }
@@ -366,8 +270,11 @@ TEST_P(CardNetworkTest, EveryPacketThatArrivesPlaysOnceInItsPlaceAndSilenceFills
   const bool dsd = isDsdRate(c.rate);
   plugCard("S24_3LE", dsd ? "176400" : "48000");
   useWire(c.wire);
-  initThroughRelay(cardOptions(24), c.faults);
-  const play::PlayResult played = playSignal(c.rate, 300);
+  HostileOptions options = cardOptions(24);
+  options.bufferIndex = c.bufferIndex;
+  options.bufferPackets = c.bufferPackets;
+  initThroughRelay(options, c.faults);
+  const play::PlayResult played = playSignal(c.rate, c.halves);
   ASSERT_TRUE(played.started) << played.error;
   EXPECT_FALSE(played.stalled);
   const sink::StreamReport r = report(1);
@@ -377,15 +284,24 @@ TEST_P(CardNetworkTest, EveryPacketThatArrivesPlaysOnceInItsPlaceAndSilenceFills
   // Each dropped datagram is a lost packet, and each copy is dropped, but
   // for the stop datagram and the packet the driver's stop leaves
   // unanswered, if those were the ones.
+  // A packet later than the wait the sink learned is given up too, and
+  // counted as overdue when it comes: a few on a loaded machine.
   EXPECT_EQ(c.faults.datagramLoss > 0, r.lost > 0) << sink::summaryLine(r);
-  EXPECT_LE(r.lost, dropped + 1) << sink::summaryLine(r);
-  EXPECT_GE(r.lost + 2, dropped);
+  EXPECT_LE(r.lost - r.overdue, dropped + 1) << sink::summaryLine(r);
+  EXPECT_GE(r.lost - r.overdue + 2, dropped);
+  EXPECT_LE(r.overdue * 100, r.packets) << sink::summaryLine(r);
   EXPECT_EQ(c.faults.duplication > 0, copies > 0);
   EXPECT_LE(r.duplicates + r.unasked, copies) << sink::summaryLine(r);
   EXPECT_GE(r.duplicates + r.unasked + 2, copies) << sink::summaryLine(r);
   EXPECT_EQ(r.mismatched, 0u) << sink::summaryLine(r);
   EXPECT_EQ(r.wrongMarkers, 0u);
   EXPECT_EQ(r.malformed, 0u);
+  // Losses cost no underrun; the earlier wait cost one for every loss or
+  // two. One is allowed for the machine itself: a shared test machine now
+  // and then holds the driver's thread longer than the card's 32 ms.
+  if (c.noUnderrun) {
+    EXPECT_LE(r.underruns, 1u) << sink::summaryLine(r);
+  }
 
   // The card's capture, packet by packet: the signal in its place, or silence.
   const Bytes captured = card_->captured(kCard);
@@ -422,8 +338,55 @@ INSTANTIATE_TEST_SUITE_P(
         NetworkCase{"ReorderingAndJitter",
                     Wire::kUdp,
                     48000,
-                    {.reordering = 0.05, .delayMs = 1, .jitterMs = 5}}),
+                    {.reordering = 0.05, .delayMs = 1, .jitterMs = 5}},
+        NetworkCase{"HalfAPercentLossAtTheSmallestBuffer",
+                    Wire::kUdp,
+                    48000,
+                    {.datagramLoss = 0.005, .seed = 11},
+                    0,
+                    32,
+                    3000,
+                    true},
+        NetworkCase{"TwoPercentLossAtTheSmallestBuffer",
+                    Wire::kUdp,
+                    48000,
+                    {.datagramLoss = 0.02, .seed = 12},
+                    0,
+                    32,
+                    3000,
+                    true},
+        NetworkCase{"TwoPercentLossWithJitter",
+                    Wire::kUdp,
+                    48000,
+                    {.datagramLoss = 0.02, .jitterMs = 2, .seed = 13},
+                    2,
+                    32,
+                    1500,
+                    true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Over UDP packets come no faster than one per round trip: a round trip
+// longer than a packet's period cannot keep the card fed, and the sink says
+// so once, with the way out.
+TEST_F(SoundCardStreamTest, ARoundTripLongerThanAPacketIsToldOnce) {
+  plugCard("S24_3LE", "48000");
+  useWire(Wire::kUdp);
+  HostileOptions options = cardOptions(24);
+  options.bufferIndex = 0;
+  options.bufferPackets = 32;
+  initThroughRelay(options, {.delayMs = 3});
+  const play::PlayResult played = playSignal(48000, 400);
+  ASSERT_TRUE(played.started) << played.error;
+  report(1);
+  const std::vector<std::string> lines = peer->lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) {
+                            return line.find("near or above a packet's period") !=
+                                       std::string::npos &&
+                                   line.find("a larger buffer size index") != std::string::npos;
+                          }),
+            1);
+}
 
 // Digital silence is packet after packet alike, as the network's copies
 // are: each is held a moment for the packet that would follow a copy, and

@@ -43,9 +43,9 @@ DevicePlayer::DevicePlayer(const SessionSetup& setup, std::unique_ptr<AlsaOutput
   // A datagram carries no packet number: with one packet asked for at a
   // time, a lost one cannot make the next one's pieces pass for its own.
   maxInFlight_ = setup.transport == 2 ? 1 : bufferPackets;
-  // Given up half a period before the card would run dry without it, so
-  // that the silence standing in for it is there in time; any earlier and
-  // a packet that is merely late passes for lost.
+  // At the latest, half a period before the card would run dry without it,
+  // so that the silence standing in for it is there in time; over UDP the
+  // round trips this stream has had set how much sooner (LossDeadline).
   lostAfterNs_ = std::max(format_.periodNs() * (bufferPackets - 1) - format_.periodNs() / 2,
                           format_.periodNs() / 2);
   packetDeviceFrames_ = SampleConverter(format_.bits, device_->sample(), request_.dopStream)
@@ -58,6 +58,8 @@ DevicePlayer::DevicePlayer(const SessionSetup& setup, std::unique_ptr<AlsaOutput
     // a period is long enough to see both, and short enough that a stream of
     // equal packets (digital silence) still outpaces the card.
     holdNs_ = std::min(format_.periodNs() / 2, lostAfterNs_);
+    lossDeadline_.emplace(setup.giveUp, format_.periodNs(), lostAfterNs_);
+    suspect_.resize(format_.packetBytes);
   }
 }
 
@@ -200,10 +202,18 @@ DevicePlayer::Step DevicePlayer::receiveDatagram() {
   const DatagramIntake::Kind kind = datagrams_->take(current_->bytes.data());
   if (!asked && (kind == DatagramIntake::Kind::kPiece || kind == DatagramIntake::Kind::kPacket)) {
     datagrams_->restart();
-    ++unasked_;
+    // Before the card had room to ask for the next: the packet given up, late.
+    if (afterGiveUp_ && kind == DatagramIntake::Kind::kPacket) {
+      afterGiveUp_ = false;
+      ++overdue_;
+    } else {
+      ++unasked_;
+    }
     return Step::kGoOn;
   }
-  if (heldSinceNs_ != 0 && kind == DatagramIntake::Kind::kStop) {
+  if (suspectUntilNs_ != 0 && kind == DatagramIntake::Kind::kStop) {
+    if (const Step step = playSuspect(monotonicNs()); step != Step::kGoOn) return step;
+  } else if (heldSinceNs_ != 0 && kind == DatagramIntake::Kind::kStop) {
     // Nothing more follows a stop: the packet held was the driver's last.
     if (const Step step = playHeld(monotonicNs()); step != Step::kGoOn) return step;
   } else if (heldSinceNs_ != 0 && kind == DatagramIntake::Kind::kMalformed) {
@@ -240,6 +250,26 @@ DevicePlayer::Step DevicePlayer::receiveDatagram() {
 }
 
 DevicePlayer::Step DevicePlayer::packetArrived(int64_t now) {
+  if (suspectUntilNs_ != 0) {
+    if (std::equal(suspect_.begin(), suspect_.end(), current_->bytes.begin())) {
+      ++duplicates_;  // the network's copy of the one held
+      return Step::kGoOn;
+    }
+    // A second packet for one tick: the one held was the packet given up,
+    // come late, and its place already holds silence.
+    suspectUntilNs_ = 0;
+    ++overdue_;
+  } else if (afterGiveUp_) {
+    // The first packet after one was given up may be that one, late, and not
+    // the one asked for since: held until the one asked for would have come
+    // as well, it is played only when nothing follows it.
+    afterGiveUp_ = false;
+    std::copy(current_->bytes.begin(), current_->bytes.begin() + format_.packetBytes,
+              suspect_.begin());
+    bytes_ += datagrams_->lastBytes();
+    suspectUntilNs_ = tickSentNs_[arrived() % kTickRing] + lossDeadline_->giveUpAfterNs();
+    return Step::kGoOn;
+  }
   // A packet equal to the one before is held: a copy the network made if
   // the packet asked for follows, a packet in its own right (silence) if
   // nothing does. Only whole one-datagram packets can be told apart so.
@@ -256,6 +286,13 @@ DevicePlayer::Step DevicePlayer::packetArrived(int64_t now) {
   }
   bytes_ += datagrams_->lastBytes();
   return complete(now);
+}
+
+DevicePlayer::Step DevicePlayer::playSuspect(int64_t now) {
+  suspectUntilNs_ = 0;
+  std::copy(suspect_.begin(), suspect_.end(), current_->bytes.begin());
+  // Its round trip is the wait for a second packet, not the link's.
+  return complete(now, false);
 }
 
 DevicePlayer::Step DevicePlayer::playHeld(int64_t now) {
@@ -284,12 +321,13 @@ void DevicePlayer::drainDatagrams() {
   }
 }
 
-DevicePlayer::Step DevicePlayer::complete(int64_t now) {
+DevicePlayer::Step DevicePlayer::complete(int64_t now, bool timed) {
   const uint64_t index = arrived();
   if (index >= asked_) ++unasked_;  // the driver sent more than was asked for
   asked_ = std::max(asked_, index + 1);
   if (index >= 1 && index <= ticks_ && ticks_ - index < kTickRing) {
     latency_.add(now - tickSentNs_[index % kTickRing]);
+    if (lossDeadline_ && timed) learnRoundTrip(now - tickSentNs_[index % kTickRing]);
   }
   ++packets_;
   if (datagrams_) keepLastPiece();
@@ -302,16 +340,18 @@ DevicePlayer::Step DevicePlayer::complete(int64_t now) {
 
 DevicePlayer::Step DevicePlayer::giveUpLost(int64_t now) {
   if (!datagrams_) return Step::kGoOn;
+  if (suspectUntilNs_ != 0) return now < suspectUntilNs_ ? Step::kGoOn : playSuspect(now);
   if (heldSinceNs_ != 0) {
     // Nothing followed it: it was the packet asked for.
     return now - heldSinceNs_ < holdNs_ ? Step::kGoOn : playHeld(now);
   }
   const uint64_t expected = arrived();
   if (expected == 0 || expected > ticks_) return Step::kGoOn;
-  if (now - tickSentNs_[expected % kTickRing] < lostAfterNs_) return Step::kGoOn;
+  if (now - tickSentNs_[expected % kTickRing] < lossDeadline_->giveUpAfterNs()) return Step::kGoOn;
   // Its credit is taken back: the card's room asks for the next one.
   datagrams_->restart();
   ++lost_;
+  afterGiveUp_ = true;
   return play(nullptr);
 }
 
@@ -402,14 +442,39 @@ void DevicePlayer::warnIfUnderrunsClimb(int64_t now) {
                "plays it; try a lower rate, a wired link, or transport mode 1");
 }
 
+void DevicePlayer::learnRoundTrip(int64_t ns) {
+  lossDeadline_->addRoundTrip(ns);
+  // One packet is asked for at a time, so packets can come no faster than
+  // one per round trip: near a packet's period, the card cannot be kept fed.
+  if (slowLinkTold_ || lossDeadline_->samples() < LossDeadline::kRecent ||
+      packets_ % LossDeadline::kRecent != 0) {
+    return;
+  }
+  const int64_t median = lossDeadline_->medianNs();
+  if (median * 4 < format_.periodNs() * 3) return;
+  slowLinkTold_ = true;
+  char line[400];
+  std::snprintf(line, sizeof line,
+                "the round trip to the driver (median %.2f ms, slowest recent %.2f ms) is near or "
+                "above a packet's period (%.2f ms): over UDP one packet is asked for at a time, "
+                "so the card cannot be kept fed at this buffer size; choose a larger buffer size "
+                "index in the driver's settings, or transport mode 1",
+                static_cast<double>(median) / 1e6,
+                static_cast<double>(lossDeadline_->highestNs()) / 1e6,
+                static_cast<double>(format_.periodNs()) / 1e6);
+  setup_.print(line);
+}
+
 int64_t DevicePlayer::pollTimeoutNs(int64_t now) const {
   int64_t wait = kIdleWaitNs;
   if (datagrams_) {
     const uint64_t expected = arrived();
     if (expected >= 1 && expected <= ticks_) {
-      wait = std::min(wait, tickSentNs_[expected % kTickRing] + lostAfterNs_ - now);
+      wait =
+          std::min(wait, tickSentNs_[expected % kTickRing] + lossDeadline_->giveUpAfterNs() - now);
     }
     if (heldSinceNs_ != 0) wait = std::min(wait, heldSinceNs_ + holdNs_ - now);
+    if (suspectUntilNs_ != 0) wait = std::min(wait, suspectUntilNs_ - now);
   }
   wait = std::min(wait, nextStatusNs_ - now);
   if (setup_.tickLimit != 0 && ticks_ >= setup_.tickLimit)
@@ -454,6 +519,7 @@ void DevicePlayer::fill(StreamReport& report) const {
   report.dsd = dsd_;
   report.underruns = underruns_;
   report.lost = lost_;
+  report.overdue = overdue_;
   report.deviceDelayUs = deviceDelayUs();
 }
 

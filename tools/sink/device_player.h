@@ -15,6 +15,7 @@
 #include "sink/datagram_intake.h"
 #include "sink/device_format.h"
 #include "sink/latency_stats.h"
+#include "sink/loss_deadline.h"
 #include "sink/packet_queue.h"
 #include "sink/stream_report.h"
 #include "sink/stream_session.h"
@@ -45,12 +46,16 @@ class DevicePlayer {
   Step playHeld(int64_t now);
   void keepLastPiece();
   void drainDatagrams();
-  Step complete(int64_t now);
+  // `timed`: the packet's round trip is the link's, and teaches the wait
+  // for a lost one.
+  Step complete(int64_t now, bool timed = true);
+  Step playSuspect(int64_t now);
   Step giveUpLost(int64_t now);
   // Plays a packet, or silence in its place when `packet` is null.
   Step play(const uint8_t* packet);
   Step underrun(int64_t now);
   void warnIfUnderrunsClimb(int64_t now);
+  void learnRoundTrip(int64_t ns);
   bool begin(const uint8_t* first);
   int64_t pollTimeoutNs(int64_t now) const;
   void printStatus(int64_t now);
@@ -75,7 +80,14 @@ class DevicePlayer {
   uint32_t filled_ = 0;               // TCP: bytes of the packet under way
   uint32_t packetDeviceFrames_ = 0;
   uint64_t maxInFlight_ = 1;
-  int64_t lostAfterNs_ = 0;
+  int64_t lostAfterNs_ = 0;                   // the longest a lost packet can be waited for
+  std::optional<LossDeadline> lossDeadline_;  // UDP
+  bool slowLinkTold_ = false;
+  // After a packet was given up: the next packet to come, held until it is
+  // clear whether it is the one asked for or the lost one, late.
+  bool afterGiveUp_ = false;
+  std::vector<uint8_t> suspect_;
+  int64_t suspectUntilNs_ = 0;
   std::array<int64_t, kTickRing> tickSentNs_{};
   LatencyStats latency_;
   uint64_t delaySumUs_ = 0;  // the card's queue after each packet, summed
@@ -86,6 +98,7 @@ class DevicePlayer {
   uint64_t bytes_ = 0;
   uint64_t malformed_ = 0;
   uint64_t lost_ = 0;
+  uint64_t overdue_ = 0;
   uint64_t foreign_ = 0;
   uint64_t unasked_ = 0;
   uint64_t duplicates_ = 0;

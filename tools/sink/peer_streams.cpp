@@ -138,6 +138,7 @@ void SinkPeer::takeStream(StreamStart start) {
     setup.consumer.stream = start.number;
     setup.print = [this](const std::string& line) { print(line); };
     setup.statusSeconds = options_.statusSeconds;
+    setup.giveUp = options_.giveUp;
     // Ticks are two bytes each and must leave at once.
     const int on = 1;
     ::setsockopt(start.connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

@@ -57,6 +57,7 @@ struct StreamReport {
   std::string dsd = "-";     // dop (passed through as PCM), native, or - for PCM
   uint64_t underruns = 0;
   uint64_t lost = 0;           // UDP packets that never came, played as silence
+  uint64_t overdue = 0;        // of those, packets that came after they were given up
   uint64_t deviceDelayUs = 0;  // the card's queue after each packet, on average
   StreamEnd end = StreamEnd::kDriver;
 

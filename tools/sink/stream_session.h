@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sink/alsa_output.h"
+#include "sink/loss_deadline.h"
 #include "sink/packet_consumer.h"
 #include "sink/stream_format.h"
 #include "sink/stream_report.h"
@@ -25,8 +26,9 @@ struct SessionSetup {
   uint32_t transport = 1;
   uint64_t tickLimit = 0;  // 0: the driver ends the stream
   TickHooks ticks;
-  ConsumerSetup consumer;      // the format, checks and file
-  uint32_t statusSeconds = 0;  // with a sound card: a status line this often; 0 for none
+  ConsumerSetup consumer;            // the format, checks and file
+  GiveUp giveUp = GiveUp::kLearned;  // with a card over UDP: when a packet is lost
+  uint32_t statusSeconds = 0;        // with a sound card: a status line this often; 0 for none
   std::function<void(const std::string&)> print;
 };
 
