@@ -247,6 +247,12 @@ TEST_F(SoundCardStreamTest, TheNextPlayerTakesTheCardOverFromAFrozenOne) {
 // its place, so the card keeps time; a copy, a late or an overtaken datagram
 // is never played twice or out of its place; every packet that did arrive
 // reaches the card unchanged, in its place.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 struct NetworkCase {
   const char* name;
   Wire wire;
@@ -298,8 +304,10 @@ TEST_P(CardNetworkTest, EveryPacketThatArrivesPlaysOnceInItsPlaceAndSilenceFills
   EXPECT_EQ(r.malformed, 0u);
   // Losses cost no underrun; the earlier wait cost one for every loss or
   // two. One is allowed for the machine itself: a shared test machine now
-  // and then holds the driver's thread longer than the card's 32 ms.
-  if (c.noUnderrun) {
+  // and then holds the driver's thread longer than the card's 32 ms. Under a
+  // sanitizer the driver's answers are too slow for a 1 ms packet to say
+  // anything about the wait.
+  if (c.noUnderrun && !kSanitized) {
     EXPECT_LE(r.underruns, 1u) << sink::summaryLine(r);
   }
 
