@@ -50,6 +50,7 @@ enum class Call : uint16_t {
   RegSetValueExA,
   RegEnumKeyA,
   RegDeleteKeyA,
+  RegDeleteValueA,
   RegCloseKey,
   // sockets
   WSAStartup,

@@ -43,6 +43,8 @@ int32_t regSetDword(RegKey key, const char* value, uint32_t data) noexcept;
 int32_t regEnumKey(RegKey key, uint32_t index, char* name, uint32_t size) noexcept;
 // RegDeleteKeyA: deletes a subkey that has no subkeys of its own.
 int32_t regDeleteKey(RegKey parent, const char* subKey) noexcept;
+// RegDeleteValueA: removes one value of an open key.
+int32_t regDeleteValue(RegKey key, const char* value) noexcept;
 // RegCloseKey. Roots and zero are ignored.
 void regCloseKey(RegKey key) noexcept;
 

@@ -302,6 +302,23 @@ int32_t regEnumKey(RegKey key, uint32_t index, char* name, uint32_t size) noexce
   }
 }
 
+int32_t regDeleteValue(RegKey handle, const char* value) noexcept {
+  if (injected(Call::RegDeleteValueA)) return kRegAccessDenied;
+  try {
+    OpenKey key;
+    if (!resolve(handle, key)) return kInvalidHandle;
+    if ((key.access & kKeySetValue) == 0) return kRegAccessDenied;
+    const std::string folded = posixreg::fold(value != nullptr ? value : "");
+    return posixreg::update(key.root, [&](Node& hive) {
+      Node* node = posixreg::find(hive, key.path);
+      if (node == nullptr) return kKeyDeleted;
+      return node->values.erase(folded) == 1 ? kRegOk : kRegNotFound;
+    });
+  } catch (...) {
+    return kOutOfMemory;
+  }
+}
+
 int32_t regDeleteKey(RegKey parent, const char* subKey) noexcept {
   if (injected(Call::RegDeleteKeyA)) return kRegAccessDenied;
   try {

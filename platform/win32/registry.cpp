@@ -83,6 +83,11 @@ int32_t regDeleteKey(RegKey parent, const char* subKey) noexcept {
   return RegDeleteKeyA(hkey(parent), subKey);
 }
 
+int32_t regDeleteValue(RegKey key, const char* value) noexcept {
+  if (injected(Call::RegDeleteValueA)) return kRegAccessDenied;
+  return RegDeleteValueA(hkey(key), value);
+}
+
 void regCloseKey(RegKey key) noexcept {
   if (injected(Call::RegCloseKey)) return;
   const RegKey roots[] = {registryRoot(RegRoot::kClassesRoot), registryRoot(RegRoot::kCurrentUser),
