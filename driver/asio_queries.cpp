@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "driver/buffer_size.h"
+#include "driver/control_panel.h"
 #include "driver/sample_position.h"
 #include "driver/vantrel.h"
 #include "platform/clock.h"
@@ -107,9 +108,12 @@ asio::AsioError Vantrel::getChannelInfo(asio::AsioChannelInfo* info) noexcept {
   return asio::kAseOk;
 }
 
-// Both slots share one function: the driver has neither a panel of its own
-// (TAVROSettings is a separate program) nor an output-ready optimisation.
-asio::AsioError Vantrel::controlPanel() noexcept { return asio::kAseNotPresent; }
-asio::AsioError Vantrel::outputReady() noexcept { return controlPanel(); }
+// The panel is a program of its own, TAVROSettings, beside the driver: hosts
+// that offer an "ASIO settings" button expect it to open something.
+asio::AsioError Vantrel::controlPanel() noexcept {
+  return openControlPanel() ? asio::kAseOk : asio::kAseNotPresent;
+}
+// No output-ready optimisation.
+asio::AsioError Vantrel::outputReady() noexcept { return asio::kAseNotPresent; }
 
 }  // namespace tavro::driver

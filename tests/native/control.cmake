@@ -15,3 +15,10 @@ target_link_libraries(control_single_pc_tests PRIVATE tavro_test_support tavro_h
 tavro_warnings(control_single_pc_tests)
 gtest_discover_tests(control_single_pc_tests DISCOVERY_TIMEOUT 30
                      PROPERTIES TIMEOUT 60 RESOURCE_LOCK loopback-48168)
+
+# The settings window's Test, against the same peer.
+add_executable(settings_probe_tests ${TAVRO_CONTROL_TEST_DIR}/settings_probe_test.cpp)
+target_link_libraries(settings_probe_tests PRIVATE tavro_settings_model tavro_test_support
+                      tavro_hostile_peer GTest::gmock_main)
+tavro_warnings(settings_probe_tests)
+gtest_discover_tests(settings_probe_tests DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 60)

@@ -146,6 +146,38 @@ INSTANTIATE_TEST_SUITE_P(
                       PanelCase{"PanelWillNotStart", false, Call::CreateProcessA, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The host's "ASIO settings" button: the panel's window, or no panel at all.
+struct OpenPanelCase {
+  const char* name;
+  Call failingCall;  // Call::Count for none
+  asio::AsioError result;
+};
+
+class ControlPanelButtonTest : public DriverObjectTest,
+                               public ::testing::WithParamInterface<OpenPanelCase> {};
+
+TEST_P(ControlPanelButtonTest, OpensThePanelWindowOrSaysThereIsNone) {
+  const OpenPanelCase& c = GetParam();
+  {
+    std::optional<ScopedFault> fault;
+    if (c.failingCall != Call::Count) fault.emplace(c.failingCall);
+    EXPECT_EQ(driver->controlPanel(), c.result);
+  }
+  // Never the quiet start: the user asked for the window.
+  if (c.result == asio::kAseOk) {
+    EXPECT_THAT(panelStarts(std::chrono::seconds(10)), ElementsAre("settings"));
+  }
+  EXPECT_EQ(driver->outputReady(), asio::kAseNotPresent) << "the two slots are not one";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ControlPanelButtonTest,
+    ::testing::Values(OpenPanelCase{"PanelBesideTheModule", Call::Count, asio::kAseOk},
+                      OpenPanelCase{"PanelMissing", Call::CreateProcessA, asio::kAseNotPresent},
+                      OpenPanelCase{"OwnPathUnknown", Call::GetModuleFileNameA,
+                                    asio::kAseNotPresent}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(DriverObjectTest, FailedInitWithoutSettingsReportsOpenFailureAndPostsNothing) {
   testing::NotificationSpy spy;
   platform::resetCallCounts();
