@@ -48,6 +48,12 @@ ProbeResult probeStreamer(const std::string& host) noexcept {
       outcome = control::failed(control::Notification::kSetupFailed);
     }
     control::closeControlConnection(connection);
+    // The driver keeps the reply's leading mark on the first name; a user
+    // should see (and store) the streamer's own name.
+    std::vector<std::u16string>& names = result.settings.interfaces;
+    if (!names.empty() && !names.front().empty() && names.front().front() == u's') {
+      names.front().erase(0, 1);
+    }
     result.reached = outcome.ok();
     if (!result.reached) {
       result.failureText = outcome.text != nullptr ? outcome.text : control::errors::kOpenFailure;

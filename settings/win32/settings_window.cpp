@@ -353,6 +353,8 @@ void SettingsWindow::onNotification(uint32_t code) {
   const std::wstring line =
       fromCodePage(statusLine(code, now.wHour, now.wMinute, now.wSecond), CP_UTF8);
   HWND status = item(ids::kStatus);
+  if (!problemSeen_) SendMessageW(status, LB_RESETCONTENT, 0, 0);  // "No problem reported"
+  problemSeen_ = true;
   if (SendMessageW(status, LB_GETCOUNT, 0, 0) >= static_cast<LRESULT>(kStatusLinesKept)) {
     SendMessageW(status, LB_DELETESTRING, 0, 0);
   }

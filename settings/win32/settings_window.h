@@ -51,6 +51,7 @@ class SettingsWindow {
   UINT showMessage_ = 0;
   UINT taskbarCreatedMessage_ = 0;
   bool testRunning_ = false;
+  bool problemSeen_ = false;
   std::string testHost_;  // what the running test asks, for its result's text
   bool deviceProbeRunning_ = false;
 };

@@ -51,6 +51,7 @@ TEST_P(SettingsProbeTest, AsksAsInitDoesAndLetsGo) {
     EXPECT_EQ(result.settings.transportMode, 2u);
     EXPECT_EQ(result.settings.interfaceIndex, 1u);
     ASSERT_EQ(result.settings.interfaces.size(), 2u);
+    EXPECT_EQ(result.settings.interfaces[0], u"Speakers") << "without the reply's mark";
     EXPECT_EQ(result.settings.interfaces[1], u"ASIO: Studio");
   }
   if (peer) {

@@ -21,7 +21,8 @@ driver_key='HKLM\SOFTWARE\ASIO\TAVRO Driver'
 other_driver_key='HKLM\SOFTWARE\ASIO\Other Driver'
 settings_key='HKCU\Software\TAVRO7'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-files=(TAVRODriver64.dll TAVRODriver.dll tavro-play.exe tavro-play32.exe README-Windows.txt LICENSE)
+files=(TAVRODriver64.dll TAVRODriver.dll tavro-play.exe tavro-play32.exe TAVROSettings.exe
+       README-Windows.txt LICENSE)
 export TAVRO_WINE_TIMEOUT=${TAVRO_WINE_TIMEOUT:-60}
 source "$(dirname "$0")/package_test_lib.sh"
 winpath() { local path=${1//\//\\}; echo "Z:$path"; }
@@ -71,6 +72,7 @@ wine reg add "$settings_key" /v Marker /d kept /f
 wine reg add "$other_driver_key" /v CLSID /d '{00000000-0000-0000-0000-000000000001}' /f /reg:64
 
 folder=$WINEPREFIX/drive_c/Program\ Files/TAVRO\ Driver
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/TAVRO Settings.lnk"
 win_folder='c:\program files\tavro driver'
 # registry VIEW: every key of both registrations in that view, as reg prints them.
 registry() {
@@ -142,6 +144,9 @@ msiexec install 0 /i "$(winpath "$first_msi")"
 check_files install "$packaged"
 check_registration install
 check_entry install "$version"
+check "install: the Start menu holds TAVRO Settings" yes "$(yes_no test -s "$shortcut")"
+check "install: the shortcut starts the installed TAVROSettings.exe" yes \
+  "$(yes_no grep -aiq 'TAVROSettings.exe' "$shortcut")"
 wine "$folder/tavro-play.exe" --list
 check "tavro-play --list shows the driver" yes \
   "$(yes_no grep -qxF "asio:     TAVRO Driver | TAVRO Driver | $clsid" < <(tr -d '\r' <"$out"))"
@@ -169,6 +174,7 @@ check_registration upgrade
 # Uninstall.
 msiexec uninstall 0 /x "$(winpath "$later_msi")"
 check "uninstall: the install folder is gone" no "$(yes_no test -e "$folder")"
+check "uninstall: the Start menu entry is gone" no "$(yes_no test -e "$shortcut")"
 for view in 64 32; do
   for key in "$class_key" "$driver_key"; do
     check "uninstall: $view-bit $key is gone" no "$(yes_no wine reg query "$key" "/reg:$view")"
