@@ -153,6 +153,11 @@ LRESULT SettingsWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED:
       onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
+    // Logoff, and Windows Installer's Restart Manager closing what holds the
+    // files it replaces: the panel ends rather than stand in the way.
+    case WM_ENDSESSION:
+      if (wParam) DestroyWindow(window_);
+      return 0;
     case WM_DESTROY:
       tray_.reset();
       if (font_ != nullptr) DeleteObject(font_);
