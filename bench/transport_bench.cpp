@@ -9,14 +9,15 @@
 #include <unistd.h>
 
 #include <optional>
+#include <string>
+
+#include <memory>
 
 #include "control/control_connection.h"
-#include "driver/process.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
 #include "platform/version.h"
 #include "stream/data_transport.h"
-#include "stream/stream_control.h"
 
 namespace {
 
@@ -30,8 +31,6 @@ class Stream {
       : version_(platform::Call::GetVersionExA,
                  {.value = platform::versionFaultValue(6, registeredIo ? 2 : 1)}) {
     platform::netStartup();
-    session_.connection = &driver::process().connection;
-    session_.slot = &driver::process().stream;
 
     sink_ = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in local{};
@@ -44,32 +43,31 @@ class Stream {
     link_.portText = "48168";
     link_.localAddressText = kAddress;
     link_.settings.transportMode = control::kTransportUdp;
-    session_.config.transportMode = control::kTransportUdp;
-    session_.datagramSize = datagramSize;
-    session_.datagramsPerBuffer = packetBytes / datagramSize;
-    session_.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
-    ready_ = stream::openDataSocket(session_, link_, packetBytes + stream::kTickSlotsBytes).ok() &&
-             driver::process().stream.transport.useRio.load() == registeredIo &&
-             stream::buildDatagramSlots(session_);
-    if (ready_) stream::primeDataTransport(session_);
+    const uint32_t registerBytes = packetBytes + stream::kTickSlotsBytes;
+    packet_ = platform::Pages(registerBytes);
+    control::Outcome failure;
+    transport_ = stream::openDataTransport(
+        connection_, link_, {packet_.get(), datagramSize, packetBytes / datagramSize, registerBytes},
+        failure);
+    ready_ = transport_ != nullptr &&
+             (std::string(transport_->name()) == "Registered I/O") == registeredIo;
+    if (ready_) transport_->prime();
   }
   ~Stream() {
-    stream::releaseDataTransport(driver::process().stream);
-    platform::freePages(session_.packetBuffer);
+    transport_.reset();
+    packet_ = platform::Pages();
     platform::netCleanup();
     close(sink_);
   }
   bool ready() const { return ready_; }
-  bool send() {
-    const bool sent = stream::sendPacket(session_);
-    ++session_.packetsSent;
-    return sent;
-  }
+  bool send() { return transport_->sendPacket(); }
 
  private:
   platform::ScopedFault version_;
-  stream::Session session_;
+  control::Connection connection_;
   control::StreamerLink link_;
+  platform::Pages packet_;
+  std::unique_ptr<stream::DataTransport> transport_;
   int sink_ = -1;
   bool ready_ = false;
 };

@@ -17,7 +17,7 @@ inline constexpr char kGreeting[] = "TAVROHello";
 inline constexpr size_t kGreetingPrefixUnits = 3;
 
 Outcome failConnection(Connection& connection, const char* text, bool notifyUser) noexcept {
-  closeControlConnection(connection);
+  connection.close();
   return failed(text, notifyUser ? Notification::kConnectFailed : Notification::kNone);
 }
 
@@ -38,12 +38,21 @@ bool takeLocalAddress(StreamerLink& link, std::u16string_view reply) noexcept {
 
 }  // namespace
 
-void closeControlConnection(Connection& connection) noexcept {
-  const platform::Socket taken = connection.socket.exchange(platform::kInvalidSocket);
+void Connection::adopt(platform::Socket socket) noexcept {
+  close();
+  socket_.store(socket);
+}
+
+void Connection::close(const Ending& ending) noexcept {
+  const platform::Socket taken = socket_.exchange(platform::kInvalidSocket);
   if (taken == platform::kInvalidSocket) return;
+  ending.beforeShutdown();
   platform::shutdownBoth(taken);
+  ending.afterShutdown(&platform::cancelBlockedReceive, taken);
   platform::closeSocket(taken);
 }
+
+void Connection::close() noexcept { close(Ending{}); }
 
 Outcome openControlConnection(Connection& connection, StreamerLink& link) noexcept {
   platform::Ipv4Endpoint streamer{};
@@ -52,9 +61,8 @@ Outcome openControlConnection(Connection& connection, StreamerLink& link) noexce
   }
 
   // A connection still held here would be lost track of, never closed.
-  closeControlConnection(connection);
   const platform::Socket socket = platform::openTcpSocket();
-  connection.socket.store(socket);
+  connection.adopt(socket);
   if (socket == platform::kInvalidSocket) {
     return failConnection(connection, errors::kCannotConnectStreamer, true);
   }
@@ -72,7 +80,7 @@ Outcome openControlConnection(Connection& connection, StreamerLink& link) noexce
 
   // A reply too short to hold the three leading units has no address part:
   // it is as good as no reply.
-  const FrameText reply(connection.frame);
+  const FrameText reply(connection.frame());
   if (reply.view().size() < kGreetingPrefixUnits || !takeLocalAddress(link, reply.view())) {
     return failConnection(connection, errors::kNoResponse, false);
   }
@@ -81,7 +89,7 @@ Outcome openControlConnection(Connection& connection, StreamerLink& link) noexce
 
 Outcome connectStreamer(Connection& connection, StreamerLink& link) noexcept {
   // A handle left from before is closed rather than forgotten open.
-  closeControlConnection(connection);
+  connection.close();
 
   const StreamerAddress address = readStreamerAddress();
   if (!address.found) return failed(address.failureText);
@@ -94,7 +102,7 @@ Outcome connectStreamer(Connection& connection, StreamerLink& link) noexcept {
 
   if (const Outcome opened = openControlConnection(connection, link); !opened.ok()) return opened;
   if (!queryStreamerSettings(connection, link.bufferSizeIndex, link.settings)) {
-    closeControlConnection(connection);
+    connection.close();
     return failed(Notification::kSetupFailed);
   }
   const StreamerSettings& settings = link.settings;

@@ -15,22 +15,48 @@ namespace tavro::control {
 inline constexpr char kStreamerPort[] = "48168";
 inline constexpr char kSinglePcHost[] = "127.0.0.1";
 
-// The control connection of the process, shared by every driver object:
-// its socket, which whoever takes it out first closes, and the one frame
-// its exchanges use, on the host's thread only.
-struct Connection {
-  std::atomic<platform::Socket> socket{platform::kInvalidSocket};
-  WireFrame frame;
+// The control connection of the process, shared by every driver object: its
+// socket and the one frame its exchanges use, on the host's thread only.
+class Connection {
+ public:
+  // What a closer may do around the shutdown, when a thread may still be
+  // blocked in a receive on the socket: the steps run only for the caller
+  // that took the socket out, and the socket is closed only after them, so
+  // that a waiting thread never meets a number the system has reused.
+  class Ending {
+   public:
+    // Before the shutdown: a send under way may finish.
+    virtual void beforeShutdown() const noexcept {}
+    // After it: `cancel` ends a receive that the shutdown did not end.
+    virtual void afterShutdown(void (* /*cancel*/)(platform::Socket),
+                               platform::Socket /*socket*/) const noexcept {}
+    virtual ~Ending() = default;
+  };
+
+  bool open() const noexcept { return socket_.load() != platform::kInvalidSocket; }
+  // For one send or receive; invalid once closed.
+  platform::Socket socket() const noexcept { return socket_.load(); }
+  WireFrame& frame() noexcept { return frame_; }
+
   // How long a reply may take; tests, which cannot wait that long for every
   // silent streamer, shorten it.
-  std::atomic<uint32_t> replyLimitMs{kReplyTimeLimitMs};
+  uint32_t replyLimitMs() const noexcept { return replyLimitMs_.load(); }
+  void setReplyLimitMs(uint32_t milliseconds) noexcept { replyLimitMs_.store(milliseconds); }
 
-  bool open() const noexcept { return socket.load() != platform::kInvalidSocket; }
+  // A socket just made for the connection. One still held is closed first,
+  // rather than lost track of.
+  void adopt(platform::Socket socket) noexcept;
+
+  // The one closer. The socket is taken out with an exchange, so that of two
+  // threads closing at once only one shuts it down and closes it.
+  void close(const Ending& ending) noexcept;
+  void close() noexcept;
+
+ private:
+  std::atomic<platform::Socket> socket_{platform::kInvalidSocket};
+  WireFrame frame_;
+  std::atomic<uint32_t> replyLimitMs_{kReplyTimeLimitMs};
 };
-
-// Shuts down and closes whatever socket it takes out of the connection. Two
-// threads may call it at once: only one of them gets the handle to close.
-void closeControlConnection(Connection& connection) noexcept;
 
 // Formats into the frame and sends all 1024 bytes with one send. False when
 // the text does not fit, the connection is closed, or send reports

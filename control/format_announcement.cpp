@@ -38,17 +38,17 @@ Outcome announceFormat(Connection& connection, const AnnouncedFormat& format) no
                       static_cast<int>(format.packetSize), static_cast<int>(format.datagramSize));
   if (!sendFrame(connection, kAnnouncementFormat, format.sampleRate, format.bits, format.packetSize,
                  format.datagramSize)) {
-    closeControlConnection(connection);
+    connection.close();
     return failed(errors::kCannotSendToStreamer);
   }
   if (!receiveFrame(connection)) {
-    closeControlConnection(connection);
+    connection.close();
     return failed(errors::kNoResponse);
   }
 
-  logReply(FrameText(connection.frame).view());
+  logReply(FrameText(connection.frame()).view());
   Notification refusal = Notification::kNone;
-  switch (classifyAnnouncementReply(FrameText(connection.frame).view())) {
+  switch (classifyAnnouncementReply(FrameText(connection.frame()).view())) {
     case AnnouncementReply::kAccepted:
       return kSucceeded;
     case AnnouncementReply::kRefused1:
@@ -63,7 +63,7 @@ Outcome announceFormat(Connection& connection, const AnnouncedFormat& format) no
     case AnnouncementReply::kUnexpected:
       break;
   }
-  closeControlConnection(connection);
+  connection.close();
   return failed(errors::kNoResponse, refusal);
 }
 

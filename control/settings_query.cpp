@@ -16,8 +16,8 @@ constexpr char16_t kReplyMark = u's';
 // time-out, and the streamer has nothing to answer.
 bool ask(Connection& connection, const char* query) noexcept {
   if (!sendFrame(connection, "%s", query)) return false;
-  connection.frame.setUnit(0, kNoReplyMarker);
-  return receiveFrame(connection) && connection.frame.unit(0) == kReplyMark;
+  connection.frame().setUnit(0, kNoReplyMarker);
+  return receiveFrame(connection) && connection.frame().unit(0) == kReplyMark;
 }
 
 }  // namespace
@@ -25,10 +25,10 @@ bool ask(Connection& connection, const char* query) noexcept {
 bool queryStreamerSettings(Connection& connection, uint32_t& bufferSizeIndex,
                            StreamerSettings& settings) noexcept {
   if (!ask(connection, kSettingsQuery)) return false;
-  applySettingsReply(FrameText(connection.frame).view(), bufferSizeIndex, settings);
+  applySettingsReply(FrameText(connection.frame()).view(), bufferSizeIndex, settings);
 
   if (!ask(connection, kInterfacesQuery)) return false;
-  return applyInterfaceReply(FrameText(connection.frame).view(), settings);
+  return applyInterfaceReply(FrameText(connection.frame()).view(), settings);
 }
 
 }  // namespace tavro::control

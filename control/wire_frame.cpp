@@ -47,22 +47,22 @@ bool formatFrame(WireFrame& frame, const char* format, ...) noexcept {
 bool sendFrame(Connection& connection, const char* format, ...) noexcept {
   va_list arguments;
   va_start(arguments, format);
-  const bool written = formatFrameV(connection.frame, format, arguments);
+  const bool written = formatFrameV(connection.frame(), format, arguments);
   va_end(arguments);
   if (!written) return false;
-  const platform::Socket socket = connection.socket.load();
+  const platform::Socket socket = connection.socket();
   if (socket == platform::kInvalidSocket) return false;
-  return platform::sendBytes(socket, connection.frame.bytes.data(), kFrameBytes) !=
+  return platform::sendBytes(socket, connection.frame().bytes.data(), kFrameBytes) !=
          platform::kSocketError;
 }
 
 bool receiveFrame(Connection& connection) noexcept {
-  const platform::Socket socket = connection.socket.load();
+  const platform::Socket socket = connection.socket();
   if (socket == platform::kInvalidSocket) return false;
-  uint8_t* const bytes = connection.frame.bytes.data();
+  uint8_t* const bytes = connection.frame().bytes.data();
   // One limit for the whole frame: a streamer that dribbles a byte now and
   // then must not keep the host's thread any longer than one that is silent.
-  const uint64_t limitNs = uint64_t{connection.replyLimitMs.load()} * 1'000'000;
+  const uint64_t limitNs = uint64_t{connection.replyLimitMs()} * 1'000'000;
   const uint64_t startNs = platform::monotonicNanoseconds();
   size_t received = 0;
   while (received < kFrameBytes) {

@@ -56,7 +56,8 @@ asio::AsioError Vantrel::getSampleRate(asio::AsioSampleRate* rate) noexcept {
 asio::AsioError Vantrel::setSampleRate(asio::AsioSampleRate rate) noexcept {
   if (sampleRate.exchange(rate) == rate) return asio::kAseOk;
   const std::lock_guard<std::recursive_mutex> guard(callbacksGuard);
-  asio::AsioCallbacks* callbacks = hostCallbacks.load(std::memory_order_acquire);
+  if (prepared == nullptr) return asio::kAseOk;
+  asio::AsioCallbacks* callbacks = prepared->buffers.callbacks();
   if (callbacks != nullptr && callbacks->sampleRateDidChange != nullptr) {
     callbacks->sampleRateDidChange(rate);
   }
@@ -80,9 +81,9 @@ asio::AsioError Vantrel::setClockSource(int32_t index) noexcept {
 asio::AsioError Vantrel::getSamplePosition(asio::AsioSamples* position,
                                            asio::AsioTimeStamp* timeStamp) noexcept {
   position->hi = 0;
-  position->lo = positionLowWord(session.samplePosition.load(std::memory_order_relaxed));
+  position->lo = positionLowWord(samplePosition.load(std::memory_order_relaxed));
   // Without a stream there is no moment the position belongs to.
-  if (session.streaming.load(std::memory_order_acquire)) {
+  if (streamState.ticksWanted()) {
     if (const uint64_t now = platform::monotonicNanoseconds(); now != 0) {
       *timeStamp = toTimeStamp(now);
     }
@@ -98,8 +99,9 @@ asio::AsioError Vantrel::getChannelInfo(asio::AsioChannelInfo* info) noexcept {
   info->type = stream::channelSampleType(sampleRate);
   info->isActive = asio::kAsioFalse;
   info->channelGroup = 0;
-  for (int32_t i = 0; i < bufferCount; ++i) {
-    if (activeChannels[i] == channel) {
+  const int32_t buffers = prepared != nullptr ? prepared->buffers.count() : 0;
+  for (int32_t i = 0; i < buffers; ++i) {
+    if (prepared->buffers.channel(i) == channel) {
       info->isActive = asio::kAsioTrue;
       break;
     }

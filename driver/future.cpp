@@ -28,8 +28,8 @@ asio::AsioError Vantrel::future(int32_t selector, void* argument) noexcept {
     }
     case kDrivePathSelector:
       if (argument == nullptr) return asio::kAseInvalidParameter;
-      std::memcpy(static_cast<char*>(argument) + kDrivePathOffset, session.drivePath.c_str(),
-                  session.drivePath.size() + 1);
+      std::memcpy(static_cast<char*>(argument) + kDrivePathOffset, drivePath.c_str(),
+                  drivePath.size() + 1);
       return asio::kAseSuccess;
     default:
       return asio::kAseNotPresent;

@@ -8,4 +8,10 @@ Process& process() noexcept {
   return theProcess;
 }
 
+void closeControlConnection(const control::Connection::Ending& ending) noexcept {
+  process().connection.close(ending);
+}
+
+void closeControlConnection() noexcept { closeControlConnection(control::Connection::Ending{}); }
+
 }  // namespace tavro::driver

@@ -18,8 +18,13 @@ BufferRefusal checkOutputBuffers(const OutputBufferState& state) noexcept {
 }
 
 OutputBufferState Vantrel::outputBufferState() const noexcept {
-  return {
-      {outputBuffers[0], outputBuffers[1]}, bufferCount, wordsPerHalf, bufferFrames, sampleRate};
+  if (prepared == nullptr) return {{nullptr, nullptr}, 0, 0, bufferFrames, sampleRate};
+  const stream::HostBuffers& host = prepared->buffers;
+  return {{host.count() > 0 ? host.block(0) : nullptr, host.count() > 1 ? host.block(1) : nullptr},
+          host.count(),
+          host.wordsPerHalf(),
+          bufferFrames,
+          sampleRate};
 }
 
 const char* refusalText(BufferRefusal refusal) noexcept {

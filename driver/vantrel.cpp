@@ -1,23 +1,16 @@
 #include "driver/vantrel.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "com/class_id.h"
-#include "control/control_connection.h"
 #include "driver/process.h"
 #include "platform/desktop.h"
 #include "platform/log.h"
-#include "platform/memory.h"
-#include "stream/stream_control.h"
 
 namespace tavro::driver {
 
-Vantrel::Vantrel(com::IUnknown* outer) noexcept : com::CUnknown("TAVRODriver", outer) {
-  session.connection = &process().connection;
-  session.slot = &process().stream;
-}
+Vantrel::Vantrel(com::IUnknown* outer) noexcept : com::CUnknown("TAVRODriver", outer) {}
 
 com::CUnknown* Vantrel::create(com::IUnknown* outer, com::HResult* /*result*/) noexcept {
   auto* object = new (std::nothrow) Vantrel(outer);
@@ -56,25 +49,18 @@ void Vantrel::getDriverName(char* name) noexcept {
 
 int32_t Vantrel::getDriverVersion() noexcept { return kDriverVersion; }
 
-void Vantrel::getErrorMessage(char* text) noexcept {
-  std::memcpy(text, errorText, std::strlen(errorText) + 1);
-}
-
-void Vantrel::setErrorText(const char* text) noexcept {
-  platform::log::line("error text: %s", text);
-  const size_t length = std::min(std::strlen(text), kErrorTextSize - 1);
-  std::memcpy(errorText, text, length);
-  errorText[length] = '\0';
-}
+void Vantrel::getErrorMessage(char* text) noexcept { errorText.copyTo(text); }
 
 asio::AsioError Vantrel::report(const control::Outcome& outcome) noexcept {
-  if (outcome.text != nullptr) setErrorText(outcome.text);
+  if (outcome.text != nullptr) errorText.set(outcome.text);
   if (outcome.notification != control::Notification::kNone) notify(outcome.notification);
   return outcome.result;
 }
 
 void Vantrel::notify(control::Notification code) const noexcept {
-  platform::log::line("notification %u, error text: %s", static_cast<uint32_t>(code), errorText);
+  char text[kErrorTextSize];
+  errorText.copyTo(text);
+  platform::log::line("notification %u, error text: %s", static_cast<uint32_t>(code), text);
   platform::broadcastMessage(notifyMessage, static_cast<uintptr_t>(code));
 }
 
@@ -82,17 +68,11 @@ void Vantrel::releaseStreamResources() noexcept {
   // The stream ends before the callbacks it calls are forgotten.
   stop();
   {
+    const std::unique_lock<std::mutex> turn = takeStopTurn();
     const std::lock_guard<std::recursive_mutex> guard(callbacksGuard);
-    hostCallbacks = nullptr;
+    prepared.reset();
   }
-  releaseOutputBuffers();
-  control::closeControlConnection(process().connection);
-  stream::releaseDataTransport(process().stream);
-  releasePacketBuffer();
-  // A start the host never followed up (no buffers yet) leaves the mutex
-  // with no stream to end: it goes with the buffers, never with the object.
-  platform::closeHandle(session.streamMutex);
-  session.streamMutex = nullptr;
+  closeControlConnection();
 }
 
 }  // namespace tavro::driver

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -10,16 +11,16 @@
 #include "com/unknown.h"
 #include "control/control_connection.h"
 #include "control/outcome.h"
+#include "driver/error_text.h"
+#include "driver/running_stream.h"
 #include "driver/stream_readiness.h"
-#include "platform/net.h"
-#include "platform/sync.h"
-#include "stream/session.h"
+#include "stream/host_buffers.h"
+#include "stream/stream_state.h"
 
 namespace tavro::driver {
 
 inline constexpr char kDriverName[] = "TAVRODriver";
 inline constexpr int32_t kDriverVersion = 96;
-inline constexpr size_t kErrorTextSize = 128;
 inline constexpr double kDefaultSampleRate = 44100.0;
 inline constexpr int32_t kDefaultBufferFrames = 64;
 inline constexpr int32_t kFixedLatency = 64;
@@ -66,23 +67,32 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   asio::AsioError TAVRO_THISCALL future(int32_t selector, void* argument) noexcept override;
   asio::AsioError TAVRO_THISCALL outputReady() noexcept override;
 
-  // Writes the whole text, cut to fit, always NUL-terminated.
-  void setErrorText(const char* text) noexcept;
-  void notify(control::Notification code) const noexcept;
   // The one place a step's failure reaches the host: its text, then its
   // notification. Returns the step's ASIO result.
   asio::AsioError report(const control::Outcome& outcome) noexcept;
 
  private:
+  // The prepared state of the chain, made by createBuffers and destroyed by
+  // disposeBuffers: the buffers and the host's callbacks, and while a stream
+  // runs the running state start made.
+  struct Prepared {
+    Prepared(asio::AsioCallbacks* callbacks, int32_t wordsPerHalf) noexcept
+        : buffers(callbacks, wordsPerHalf) {}
+    stream::HostBuffers buffers;
+    std::unique_ptr<RunningStream> running;
+  };
+
   explicit Vantrel(com::IUnknown* outer) noexcept;
   ~Vantrel() override;
 
+  void notify(control::Notification code) const noexcept;
   // The steps disposeBuffers and the destructor share.
   void releaseStreamResources() noexcept;
-  // Frees the blocks createBuffers made; touches no connection and no stream.
-  void releaseOutputBuffers() noexcept;
-  // Frees the packet buffer and whatever of the data transport holds it.
-  void releasePacketBuffer() noexcept;
+  // One stream per process: this object's, or another's still running.
+  bool streamRunning() const noexcept;
+  // Releases this object's stream once it has ended, by itself or through a
+  // stop on its own thread; nothing when none has.
+  void releaseEndedStream() noexcept;
   // One reading of what start checks of the output buffers.
   OutputBufferState outputBufferState() const noexcept;
 
@@ -91,7 +101,7 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   control::StreamerLink streamer;
   bool initialised = false;
   uint32_t notifyMessage = 0;
-  char errorText[kErrorTextSize] = {};
+  ErrorText errorText;
 
   // Host calls may come from any of the host's threads; start takes one
   // reading of each for the stream.
@@ -100,21 +110,20 @@ class Vantrel final : public asio::IAsio, public com::CUnknown {
   int32_t inputLatency = kFixedLatency;
   int32_t outputLatency = kFixedLatency;
 
-  // What createBuffers makes. The callbacks are the host's, not owned; start
-  // hands them and the buffers to the stream.
-  std::atomic<asio::AsioCallbacks*> hostCallbacks{nullptr};
   // A host thread may call setSampleRate while another disposes the buffers:
   // the callbacks are used and forgotten under this guard, so none is called
   // after disposeBuffers returns and the host frees them. Recursive, because
   // a host may dispose from inside its own sampleRateDidChange.
   std::recursive_mutex callbacksGuard;
-  void* outputBuffers[2] = {nullptr, nullptr};
-  int32_t activeChannels[2] = {0, 0};
-  int32_t bufferCount = 0;
-  int32_t wordsPerHalf = 0;  // 32-bit words in each half of the current output buffers
+  std::unique_ptr<Prepared> prepared;
 
-  // What start makes for the stream and the streaming thread works with.
-  stream::Session session;
+  // Outlive every stream of this object: hosts read the position and ask
+  // whether a stream runs at any moment, and the drive path stays for the
+  // host after the stream. Start writes them before the stream's thread
+  // exists; while it runs only that thread moves the position.
+  stream::StreamState streamState;
+  std::atomic<double> samplePosition{0.0};
+  std::string drivePath;
 };
 
 }  // namespace tavro::driver

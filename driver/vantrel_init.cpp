@@ -1,12 +1,10 @@
-#include <cstdio>
-
 #include "control/control_connection.h"
 #include "control/error_texts.h"
 #include "driver/control_panel.h"
+#include "driver/process.h"
 #include "driver/vantrel.h"
 #include "platform/desktop.h"
 #include "platform/log.h"
-#include "stream/stream_control.h"
 
 namespace tavro::driver {
 
@@ -21,15 +19,21 @@ asio::AsioBool Vantrel::init(void* /*systemHandle*/) noexcept {
   notifyMessage = platform::registerWindowMessage(control::kNotificationMessageName);
   // What a host reads if init fails before naming a cause: a default, not
   // yet a failure, so it is kept out of the log.
-  std::snprintf(errorText, sizeof errorText, "%s", control::errors::kOpenFailure);
-  if (report(control::connectStreamer(*session.connection, streamer)) == asio::kAseOk) {
+  errorText.set(control::errors::kOpenFailure, /*quiet=*/true);
+  if (report(control::connectStreamer(process().connection, streamer)) == asio::kAseOk) {
     platform::log::line("init: connected to %s port %s", streamer.hostName.c_str(),
                         streamer.portText.c_str());
     initialised = true;
     return asio::kAsioTrue;
   }
-  stream::endStream(session);
-  platform::log::line("init: failed: %s", errorText);
+  // The connection it closed was the running stream's, if one runs.
+  {
+    const std::unique_lock<std::mutex> turn = takeStopTurn();
+    if (RunningStream* running = process().running.load()) running->end();
+  }
+  char text[kErrorTextSize];
+  errorText.copyTo(text);
+  platform::log::line("init: failed: %s", text);
   return asio::kAsioFalse;
 }
 

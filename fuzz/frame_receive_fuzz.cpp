@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   });
   // A connection of its own: the fuzzer is the only one using it.
   static control::Connection connection;
-  connection.socket.store(static_cast<platform::Socket>(ends[0]));
+  connection.adopt(static_cast<platform::Socket>(ends[0]));
   const bool whole = control::receiveFrame(connection);
   // What the frame did not take is read to the end, or the writer would
   // block on a full socket forever. The fuzzer's own timer signal may
@@ -47,11 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   writer.join();
   if (whole != (size >= control::kFrameBytes)) __builtin_trap();
-  const control::FrameText text(connection.frame);
+  const control::FrameText text(connection.frame());
   const auto view = text.view();
   if (view.size() > control::kFrameUnits) __builtin_trap();
   if (view.find(u'\0') != std::u16string_view::npos) __builtin_trap();
-  connection.socket.store(platform::kInvalidSocket);
-  ::close(ends[0]);
+  connection.close();
   return 0;
 }

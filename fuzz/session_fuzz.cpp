@@ -20,7 +20,6 @@
 #include "com/exports.h"
 #include "control/streamer_host.h"
 #include "platform/registry.h"
-#include "stream/stream_control.h"
 
 namespace {
 

@@ -47,7 +47,7 @@ ProbeResult probeStreamer(const std::string& host) noexcept {
       // The driver names no cause here, so its host reads init's own text.
       outcome = control::failed(control::Notification::kSetupFailed);
     }
-    control::closeControlConnection(connection);
+    connection.close();
     // The driver keeps the reply's leading mark on the first name; a user
     // should see (and store) the streamer's own name.
     std::vector<std::u16string>& names = result.settings.interfaces;

@@ -1,55 +1,52 @@
-#include "stream/pack_and_send.h"
-
-#include "control/control_connection.h"
-#include "stream/data_transport.h"
-#include "stream/drive_presence.h"
-#include "stream/dsd_rates.h"
+// One tick's packet: pack the half the host has just filled, send it, count
+// it, then check the removable drive.
+#include "platform/drives.h"
 #include "stream/packing.h"
 #include "stream/session.h"
-#include "stream/stream_control.h"
 
 namespace tavro::stream {
 
-const PacketSteps kPacketSteps{&sendPacket, &checkDrivePresence};
+bool drivePresent(const std::string& path) noexcept { return platform::pathExists(path.c_str()); }
 
-bool packCurrentHalf(Session& session) noexcept {
-  if (!session.streaming.load(std::memory_order_acquire)) return false;
-  if (!session.connection->open()) return false;
-  const stream::StreamConfig& config = session.config;
-  const int32_t frames = config.framesPerHalf;
+bool Session::packCurrentHalf() noexcept {
+  if (!state_.ticksWanted()) return false;
+  if (!connection_.open()) return false;
+  const int32_t frames = config_.framesPerHalf;
+  const int32_t wordsPerHalf = host_.wordsPerHalf();
   // Start refuses buffers that do not match the stream; this keeps a
   // mismatch that slipped through from reading past a half.
-  if (frames <= 0 || frames > session.wordsPerHalf || session.packetBuffer == nullptr ||
-      session.outputs[0] == nullptr || session.outputs[1] == nullptr) {
+  if (frames <= 0 || frames > wordsPerHalf || packet_ == nullptr || host_.count() < 2 ||
+      host_.block(0) == nullptr || host_.block(1) == nullptr) {
     return false;
   }
-  const size_t first = session.currentHalf == 0 ? 0 : static_cast<size_t>(session.wordsPerHalf);
+  const size_t first = currentHalf_ == 0 ? 0 : static_cast<size_t>(wordsPerHalf);
   const PackJob job{
-      static_cast<const uint32_t*>(session.outputs[0]) + first,
-      static_cast<const uint32_t*>(session.outputs[1]) + first,
-      static_cast<uint32_t>(frames),
-      config.layout,
-      config.adjust,
+      host_.block(0) + first, host_.block(1) + first, static_cast<uint32_t>(frames),
+      config_.layout,         config_.adjust,
   };
-  pack(job, static_cast<uint8_t*>(session.packetBuffer));
+  pack(job, static_cast<uint8_t*>(packet_));
   return true;
 }
 
-void sendPacked(Session& session, const PacketSteps& steps) noexcept {
-  // Raised before the test of the flag stop() clears from the host's thread:
-  // either this thread sees the stop and sends nothing, or the stop sees the
-  // send under way and lets it finish.
-  std::atomic<bool>& sending = session.slot->sending;
-  sending.store(true);
-  if (session.streaming.load()) {
-    const bool sent = steps.send(session);
-    sending.store(false);
-    if (!sent) return;
-    ++session.packetsSent;
+void Session::sendPacked() noexcept {
+  state_.beginSend();
+  if (state_.ticksWanted()) {
+    const bool sent = transport_.sendPacket();
+    state_.endSend();
+    if (!sent) {
+      ending_ = true;
+      endReason_ = EndReason::kSendFailed;
+      return;
+    }
+    packetsSent_.fetch_add(1, std::memory_order_relaxed);
   } else {
-    sending.store(false);
+    state_.endSend();
   }
-  steps.checkDrive(session);
+  // The streamer plays from that drive: without it the stream cannot go on.
+  if (config_.driveMode != 0 && !drivePath_.empty() && !driveCheck_(drivePath_)) {
+    ending_ = true;
+    endReason_ = EndReason::kDriveGone;
+  }
 }
 
 }  // namespace tavro::stream

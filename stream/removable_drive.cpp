@@ -6,7 +6,6 @@
 #include "control/control_connection.h"
 #include "control/streamer_host.h"
 #include "platform/drives.h"
-#include "stream/session.h"
 
 namespace tavro::stream {
 namespace {
@@ -24,8 +23,8 @@ bool streamerOnThisPc(const std::string& hostName) noexcept {
 
 }  // namespace
 
-bool findRemovableDrive(const control::StreamerLink& link, Session& session) noexcept {
-  session.drivePath.clear();
+bool findRemovableDrive(const control::StreamerLink& link, std::string& path) noexcept {
+  path.clear();
   if (!streamerOnThisPc(link.hostName)) return true;
 
   char roots[kDriveListBytes] = {};
@@ -38,7 +37,7 @@ bool findRemovableDrive(const control::StreamerLink& link, Session& session) noe
   }
   if (letter == 0) return false;
   try {
-    session.drivePath = {letter, ':', '\\'};
+    path = {letter, ':', '\\'};
   } catch (const std::bad_alloc&) {
     return false;
   }

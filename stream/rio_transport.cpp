@@ -1,15 +1,13 @@
-#include "stream/rio_transport.h"
+#include "stream/internal/rio_transport.h"
 
-#include "control/control_connection.h"
+#include <new>
+
 #include "control/error_texts.h"
 #include "platform/event.h"
-#include "platform/rio.h"
+#include "platform/net.h"
 #include "platform/thread.h"
-#include "stream/data_transport.h"
-#include "stream/session.h"
-#include "stream/stream_control.h"
 
-namespace tavro::stream::rio {
+namespace tavro::stream {
 namespace {
 
 using control::Notification;
@@ -22,32 +20,97 @@ constexpr uint32_t kReceiveQueueSize = 2;
 // and stop as long for room to post its last one.
 constexpr int kPatientPolls = 1000;
 constexpr int kStopPolls = 100;
+constexpr uint32_t kStopPauseMilliseconds = 100;
 
-OpenResult fail(StreamState& slot, control::Outcome& failure, control::Outcome outcome) noexcept {
-  failure = outcome;
-  closeDataTransport(slot);
-  return OpenResult::kFailed;
+}  // namespace
+
+RioTransport::~RioTransport() {
+  // The socket first: it ends the request queue and whatever it still had
+  // posted, before the queues and the registration go.
+  socket_.close();
+  if (sendQueue_ != platform::kRioInvalidCq) platform::rioCloseCompletionQueue(table_, sendQueue_);
+  if (receiveQueue_ != platform::kRioInvalidCq) {
+    platform::rioCloseCompletionQueue(table_, receiveQueue_);
+  }
+  if (bufferId_ != platform::kRioInvalidBufferId) platform::rioDeregisterBuffer(table_, bufferId_);
+  if (receiveEvent_ != nullptr) platform::closeEvent(receiveEvent_);
 }
 
-enum class PacketResult { kSent, kFailed, kStopping };
+RioTransport::Opened RioTransport::open(const control::StreamerLink& link,
+                                        control::Outcome& failure) noexcept {
+  const auto fail = [&failure](control::Outcome outcome) {
+    failure = outcome;
+    return Opened::kFailed;
+  };
+  if (!socket_.valid()) return fail(control::failed(Notification::kConnectFailed));
+  if (!platform::rioLoadTable(socket_.get(), &table_)) return Opened::kUnavailable;
+  bufferId_ = platform::rioRegisterBuffer(table_, wire_.buffer, wire_.registerBytes);
+  if (bufferId_ == platform::kRioInvalidBufferId) return Opened::kUnavailable;
 
-PacketResult postPacket(Session& session) noexcept {
-  DataTransportState& s = session.slot->transport;
-  RioBuf* slots = s.datagramSlots.get();
-  const size_t count = session.datagramsPerBuffer;
-  if (slots == nullptr || count == 0 || count > s.datagramSlotCount) return PacketResult::kFailed;
+  const uint32_t sendSlots = wire_.registerBytes / wire_.datagramSize;
+  sendQueue_ = platform::rioCreateCompletionQueue(table_, sendSlots, nullptr);
+  receiveEvent_ = platform::createEvent();
+  if (receiveEvent_ != nullptr) {
+    receiveQueue_ = platform::rioCreateCompletionQueue(table_, kReceiveQueueSize, receiveEvent_);
+  }
+  if (sendQueue_ == platform::kRioInvalidCq || receiveQueue_ == platform::kRioInvalidCq) {
+    return fail(control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed));
+  }
+  platform::rioNotify(table_, receiveQueue_);
 
+  requestQueue_ = platform::rioCreateRequestQueue(table_, socket_.get(), kReceiveQueueSize,
+                                                  sendSlots, receiveQueue_, sendQueue_, nullptr);
+  if (requestQueue_ == platform::kRioInvalidRq) {
+    return fail(
+        control::failed(control::errors::kCannotConnectData, Notification::kRequestQueueFailed));
+  }
+
+  platform::Ipv4Endpoint streamer{};
+  if (platform::lookupNumericUdp(link.hostName.c_str(), link.portText.c_str(), &streamer) != 0) {
+    return fail(control::failed(control::errors::kCannotCreateSocket));
+  }
+  if (platform::connectTo(socket_.get(), streamer) != 0) {
+    return fail(control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed));
+  }
+
+  const uint32_t count = wire_.datagramsPerBuffer;
+  slices_.reset(count == 0 ? nullptr : new (std::nothrow) RioBuf[count]);
+  if (!slices_) return fail(control::failed(Notification::kSetupFailed));
+  for (uint32_t i = 0; i < count; ++i) {
+    slices_[i] = {bufferId_, i * wire_.datagramSize, wire_.datagramSize};
+  }
+  sender_.store(Sender::kIdle);
+  return Opened::kOpened;
+}
+
+void RioTransport::prime() noexcept {
+  platform::rioSend(table_, requestQueue_, &slices_[0], platform::kRioMsgDontNotify, &slices_[0]);
+  RioResult result{};
+  for (int poll = 0; poll < kPatientPolls; ++poll) {
+    if (platform::rioDequeue(table_, sendQueue_, &result, 1) != 0) break;
+    platform::sleepMilliseconds(1);
+  }
+  const uint32_t packetBytes = wire_.datagramSize * wire_.datagramsPerBuffer;
+  tickSlots_[0] = {bufferId_, packetBytes, kTickSlotBytes};
+  tickSlots_[1] = {bufferId_, packetBytes + kTickSlotBytes, kTickSlotBytes};
+  stopSlice_ = {bufferId_, packetBytes, 1};
+  for (RioBuf& slot : tickSlots_) platform::rioReceive(table_, requestQueue_, &slot, 0, &slot);
+}
+
+RioTransport::Posted RioTransport::postPacket() noexcept {
+  RioBuf* const slices = slices_.get();
+  const uint32_t count = wire_.datagramsPerBuffer;
   // The first packet fills the send queue at once. A slice that did not go
   // out would leave a later packet waiting for a completion that never
   // comes, so these posts are checked too.
-  if (session.packetsSent == 0) {
-    for (size_t i = 0; i < count; ++i) {
-      if (!platform::rioSend(s.rioTable, s.requestQueue, &slots[i], platform::kRioMsgDontNotify,
-                             &slots[i])) {
-        return PacketResult::kFailed;
+  if (packetsPosted_ == 0) {
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!platform::rioSend(table_, requestQueue_, &slices[i], platform::kRioMsgDontNotify,
+                             &slices[i])) {
+        return Posted::kFailed;
       }
     }
-    return PacketResult::kSent;
+    return Posted::kSent;
   }
 
   // Later packets post each slice again once its previous send has
@@ -55,195 +118,98 @@ PacketResult postPacket(Session& session) noexcept {
   // poll spins (the thread is time-critical and the completions are due)
   // but gives up on a broken queue or once stop has begun.
   RioResult result{};
-  size_t posted = 0;
+  uint32_t posted = 0;
   while (posted < count) {
-    const uint32_t taken = platform::rioDequeue(s.rioTable, s.sendCompletionQueue, &result, 1);
-    if (taken == platform::kRioCorruptCq) return PacketResult::kFailed;
+    const uint32_t taken = platform::rioDequeue(table_, sendQueue_, &result, 1);
+    if (taken == platform::kRioCorruptCq) return Posted::kFailed;
     if (taken == 0) {
-      if (s.closing.load(std::memory_order_acquire)) return PacketResult::kStopping;
+      if (closing_.load(std::memory_order_acquire)) return Posted::kStopping;
       continue;
     }
     auto* slice = reinterpret_cast<RioBuf*>(static_cast<uintptr_t>(result.requestContext));
-    if (slice < slots || slice >= slots + s.datagramSlotCount) continue;
-    if (!platform::rioSend(s.rioTable, s.requestQueue, slice, platform::kRioMsgDontNotify, slice)) {
-      return PacketResult::kFailed;
+    if (slice < slices || slice >= slices + count) continue;
+    if (!platform::rioSend(table_, requestQueue_, slice, platform::kRioMsgDontNotify, slice)) {
+      return Posted::kFailed;
     }
     ++posted;
   }
-  return PacketResult::kSent;
+  return Posted::kSent;
 }
 
-}  // namespace
-
-OpenResult open(Session& session, const control::StreamerLink& link, uint32_t registerBytes,
-                control::Outcome& failure) noexcept {
-  DataTransportState& s = session.slot->transport;
-  const platform::Socket socket = platform::openUdpSocket(true);
-  if (socket == platform::kInvalidSocket) {
-    failure = control::failed(Notification::kConnectFailed);
-    return OpenResult::kFailed;
-  }
-  session.slot->dataSocket.store(socket);
-
-  if (!platform::rioLoadTable(socket, &s.rioTable)) {
-    closeDataTransport(*session.slot);
-    return OpenResult::kUnavailable;
-  }
-  s.packetBufferId = platform::rioRegisterBuffer(s.rioTable, session.packetBuffer, registerBytes);
-  if (s.packetBufferId == platform::kRioInvalidBufferId) {
-    closeDataTransport(*session.slot);
-    return OpenResult::kUnavailable;
-  }
-
-  session.rioSlots = registerBytes / session.datagramSize;
-  s.sendCompletionQueue = platform::rioCreateCompletionQueue(s.rioTable, session.rioSlots, nullptr);
-  const platform::KernelHandle event = platform::createEvent();
-  s.rioEvent.store(event);
-  if (event != nullptr) {
-    s.receiveCompletionQueue =
-        platform::rioCreateCompletionQueue(s.rioTable, kReceiveQueueSize, event);
-  }
-  if (s.sendCompletionQueue == platform::kRioInvalidCq ||
-      s.receiveCompletionQueue == platform::kRioInvalidCq) {
-    return fail(*session.slot, failure,
-                control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed));
-  }
-  platform::rioNotify(s.rioTable, s.receiveCompletionQueue);
-
-  s.requestQueue =
-      platform::rioCreateRequestQueue(s.rioTable, socket, kReceiveQueueSize, session.rioSlots,
-                                      s.receiveCompletionQueue, s.sendCompletionQueue, nullptr);
-  if (s.requestQueue == platform::kRioInvalidRq) {
-    return fail(
-        *session.slot, failure,
-        control::failed(control::errors::kCannotConnectData, Notification::kRequestQueueFailed));
-  }
-
-  platform::Ipv4Endpoint streamer{};
-  if (platform::lookupNumericUdp(link.hostName.c_str(), link.portText.c_str(), &streamer) != 0) {
-    return fail(*session.slot, failure, control::failed(control::errors::kCannotCreateSocket));
-  }
-  if (platform::connectTo(socket, streamer) != 0) {
-    return fail(*session.slot, failure,
-                control::failed(control::errors::kCannotConnectData, Notification::kConnectFailed));
-  }
-  s.sender.store(RioSender::kIdle);
-  return OpenResult::kOpened;
-}
-
-void prime(Session& session) noexcept {
-  DataTransportState& s = session.slot->transport;
-  RioBuf* slots = s.datagramSlots.get();
-  if (slots != nullptr && s.datagramSlotCount > 0) {
-    platform::rioSend(s.rioTable, s.requestQueue, &slots[0], platform::kRioMsgDontNotify,
-                      &slots[0]);
-    RioResult result{};
-    for (int poll = 0; poll < kPatientPolls; ++poll) {
-      if (platform::rioDequeue(s.rioTable, s.sendCompletionQueue, &result, 1) != 0) break;
-      platform::sleepMilliseconds(1);
-    }
-  }
-  const uint32_t packetBytes =
-      session.datagramSize * static_cast<uint32_t>(session.datagramsPerBuffer);
-  s.tickSlots[0] = {s.packetBufferId, packetBytes, kTickSlotBytes};
-  s.tickSlots[1] = {s.packetBufferId, packetBytes + kTickSlotBytes, kTickSlotBytes};
-  s.stopSlice = {s.packetBufferId, packetBytes, 1};
-  for (RioBuf& slot : s.tickSlots) {
-    platform::rioReceive(s.rioTable, s.requestQueue, &slot, 0, &slot);
-  }
-}
-
-bool sendPacket(Session& session) noexcept {
-  DataTransportState& s = session.slot->transport;
-  RioSender idle = RioSender::kIdle;
+bool RioTransport::sendPacket() noexcept {
+  Sender idle = Sender::kIdle;
   // Stop holds the send side, or an earlier packet failed: nothing goes out.
-  if (!s.sender.compare_exchange_strong(idle, RioSender::kStreaming)) return false;
-  switch (postPacket(session)) {
-    case PacketResult::kSent:
-      s.sender.store(RioSender::kIdle);
+  if (!sender_.compare_exchange_strong(idle, Sender::kStreaming)) return false;
+  switch (postPacket()) {
+    case Posted::kSent:
+      ++packetsPosted_;
+      sender_.store(Sender::kIdle);
       return true;
-    case PacketResult::kStopping:
-      s.sender.store(RioSender::kIdle);
+    case Posted::kStopping:
+      sender_.store(Sender::kIdle);
       return false;
-    case PacketResult::kFailed:
+    case Posted::kFailed:
       break;
   }
-  // The data socket stays open until stop has joined this thread: closing it
-  // here could pull it from under stop's last datagram. Closing the send side
-  // ends the stream just as well, through the next tick wait.
-  s.sender.store(RioSender::kClosed);
-  control::closeControlConnection(*session.connection);
+  // The send side stays closed: stop's last datagram has nothing to wait
+  // for, and the next tick wait reports the end at once.
+  sender_.store(Sender::kClosed);
   return false;
 }
 
-int32_t waitForTick(StreamState& slot) noexcept {
-  DataTransportState& s = slot.transport;
-  if (s.closing.load(std::memory_order_acquire) ||
-      s.sender.load(std::memory_order_acquire) == RioSender::kClosed) {
+int32_t RioTransport::receiveTick(void* /*buffer*/) noexcept {
+  if (closing_.load(std::memory_order_acquire) ||
+      sender_.load(std::memory_order_acquire) == Sender::kClosed) {
     return 0;
   }
-  const platform::KernelHandle event = s.rioEvent.load(std::memory_order_acquire);
-  if (event == nullptr ||
-      platform::waitForEvent(event, kTickWaitMilliseconds) != platform::WaitResult::kSignalled ||
-      s.closing.load(std::memory_order_acquire)) {
+  if (platform::waitForEvent(receiveEvent_, kTickWaitMilliseconds) !=
+          platform::WaitResult::kSignalled ||
+      closing_.load(std::memory_order_acquire)) {
     return 0;
   }
-  const uint32_t taken =
-      platform::rioDequeue(s.rioTable, s.receiveCompletionQueue, &s.receiveResult, 1);
+  const uint32_t taken = platform::rioDequeue(table_, receiveQueue_, &receiveResult_, 1);
   // A broken queue has filled in nothing: its last result is no tick.
   if (taken == 0 || taken == platform::kRioCorruptCq) return 0;
-  platform::rioNotify(s.rioTable, s.receiveCompletionQueue);
-  auto* tickSlot =
-      reinterpret_cast<RioBuf*>(static_cast<uintptr_t>(s.receiveResult.requestContext));
-  if (tickSlot == &s.tickSlots[0] || tickSlot == &s.tickSlots[1]) {
-    platform::rioReceive(s.rioTable, s.requestQueue, tickSlot, 0, tickSlot);
+  platform::rioNotify(table_, receiveQueue_);
+  auto* tickSlot = reinterpret_cast<RioBuf*>(static_cast<uintptr_t>(receiveResult_.requestContext));
+  if (tickSlot == &tickSlots_[0] || tickSlot == &tickSlots_[1]) {
+    platform::rioReceive(table_, requestQueue_, tickSlot, 0, tickSlot);
   }
-  return static_cast<int32_t>(s.receiveResult.bytesTransferred);
+  return static_cast<int32_t>(receiveResult_.bytesTransferred);
 }
 
-void sendStopSignal(StreamState& slot) noexcept {
-  DataTransportState& s = slot.transport;
-  s.closing.store(true, std::memory_order_release);
+bool RioTransport::wake() noexcept {
+  closing_.store(true, std::memory_order_release);
+  platform::setEvent(receiveEvent_);
+  return true;
+}
+
+void RioTransport::sendStopSignal() noexcept {
+  postStopSlice();
+  platform::sleepMilliseconds(kStopPauseMilliseconds);
+}
+
+void RioTransport::postStopSlice() noexcept {
+  closing_.store(true, std::memory_order_release);
   // Wait for a packet under way to be posted, or given up.
   for (;;) {
-    RioSender expected = RioSender::kIdle;
-    if (s.sender.compare_exchange_strong(expected, RioSender::kClosed)) break;
-    if (expected == RioSender::kClosed) return;
+    Sender expected = Sender::kIdle;
+    if (sender_.compare_exchange_strong(expected, Sender::kClosed)) break;
+    if (expected == Sender::kClosed) return;
     platform::sleepMilliseconds(1);
   }
   // The last packet's sends may still fill the queue: reap what has
   // completed to make room.
   RioResult result{};
   for (int attempt = 0; attempt < kStopPolls; ++attempt) {
-    while (platform::rioDequeue(s.rioTable, s.sendCompletionQueue, &result, 1) == 1) {
+    while (platform::rioDequeue(table_, sendQueue_, &result, 1) == 1) {
     }
-    if (platform::rioSend(s.rioTable, s.requestQueue, &s.stopSlice, platform::kRioMsgDontNotify,
-                          &s.stopSlice)) {
-      return;
+    if (platform::rioSend(table_, requestQueue_, &stopSlice_, platform::kRioMsgDontNotify,
+                          &stopSlice_)) {
+      break;
     }
     platform::sleepMilliseconds(1);
   }
 }
 
-void release(StreamState& slot) noexcept {
-  DataTransportState& s = slot.transport;
-  s.sender.store(RioSender::kClosed);
-  if (s.sendCompletionQueue != platform::kRioInvalidCq) {
-    platform::rioCloseCompletionQueue(s.rioTable, s.sendCompletionQueue);
-    s.sendCompletionQueue = platform::kRioInvalidCq;
-  }
-  if (s.receiveCompletionQueue != platform::kRioInvalidCq) {
-    platform::rioCloseCompletionQueue(s.rioTable, s.receiveCompletionQueue);
-    s.receiveCompletionQueue = platform::kRioInvalidCq;
-  }
-  // It ended with its socket, closed before this.
-  s.requestQueue = platform::kRioInvalidRq;
-  if (s.packetBufferId != platform::kRioInvalidBufferId) {
-    platform::rioDeregisterBuffer(s.rioTable, s.packetBufferId);
-    s.packetBufferId = platform::kRioInvalidBufferId;
-  }
-  const platform::KernelHandle event = s.rioEvent.exchange(nullptr);
-  if (event != nullptr) platform::closeEvent(event);
-}
-
-}  // namespace tavro::stream::rio
+}  // namespace tavro::stream

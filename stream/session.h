@@ -1,76 +1,106 @@
 #pragma once
-// One stream, from start to its end: what start makes for it and what the
-// streaming thread works with. The driver object holds one. Start fills it
-// before the streaming thread exists; while the thread runs only it changes
-// the plain fields, and the host's threads touch the atomics alone.
+// One stream as the streaming thread runs it: it waits for the streamer's
+// ticks and, per tick, has the host fill a half, packs it and sends it. It
+// works from a copy of the stream's configuration and from what others own
+// and keep alive for as long as it runs: the host's buffers, the packet
+// buffer, the transport, the shared state and the sample position.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "asio/asio.h"
 #include "control/control_connection.h"
-#include "platform/net.h"
-#include "platform/sync.h"
+#include "stream/data_transport.h"
+#include "stream/host_buffers.h"
 #include "stream/stream_layout.h"
+#include "stream/stream_state.h"
 
 namespace tavro::stream {
 
-struct Session;
-struct StreamState;
-
-// How packets go to the streamer and its ticks come back: on the control
-// connection (TCP), as plain UDP datagrams, or through Registered I/O.
-// Chosen once per stream, by start; the streaming thread and stop call
-// through the choice and never ask which it is.
-struct Transport {
-  bool overDatagrams;  // ticks and audio on the data socket, not the control connection
-  void (*prime)(Session& session) noexcept;
-  bool (*sendPacket)(Session& session) noexcept;
-  int32_t (*receiveTick)(Session& session, void* buffer) noexcept;
-  void (*sendStopSignal)(Session& session) noexcept;
+// Why a stream ended by itself, or that it was stopped.
+enum class EndReason {
+  kStopped,       // a host's stop
+  kTicksEnded,    // the tick receive failed, timed out or found the streamer gone
+  kSendFailed,    // a packet did not all go out
+  kDriveGone,     // drive mode: the streamer's removable drive went away
 };
 
-extern const Transport kTcpTransport;
-extern const Transport kPlainUdpTransport;
-extern const Transport kRioTransport;
+const char* endReasonText(EndReason reason) noexcept;
 
-struct Session {
-  // What the process holds once, handed over by the driver object's owner:
-  // the control connection, and the one stream slot with the data transport.
-  control::Connection* connection = nullptr;
-  StreamState* slot = nullptr;
+// Drive mode's check after every packet: whether the drive at `path` is
+// still there.
+using DriveCheck = bool (*)(const std::string& path) noexcept;
+bool drivePresent(const std::string& path) noexcept;
 
-  StreamConfig config;
-  const Transport* transport = &kTcpTransport;
+class Session {
+ public:
+  struct Parts {
+    StreamConfig config;
+    const HostBuffers& host;
+    void* packet;  // where one packed half goes
+    DataTransport& transport;
+    StreamState& state;
+    // Looked at only: a half that could no longer be sent is never asked
+    // of the host.
+    const control::Connection& connection;
+    // Only this thread writes it while the stream runs; hosts read it.
+    std::atomic<double>& samplePosition;
+    // Drive mode: the root the streamer plays from; empty otherwise.
+    const std::string& drivePath;
+    DriveCheck driveCheck = &drivePresent;
+  };
 
-  // The host's side, as createBuffers made it: the callbacks (the host's,
-  // not owned; loaded once per tick) and both halves of both channels.
-  std::atomic<asio::AsioCallbacks*> callbacks{nullptr};
-  const void* outputs[2] = {nullptr, nullptr};
-  int32_t wordsPerHalf = 0;
-  int32_t currentHalf = 0;
-  // Written by the streaming thread on every tick, read by the host's threads.
-  std::atomic<double> samplePosition{0.0};
-  // Set by start before the thread exists; stop clears it from the host's thread.
-  std::atomic<bool> streaming{false};
+  explicit Session(const Parts& parts) noexcept;
 
-  // The wire: one packed half at the start of packetBuffer, then the tick slots.
-  void* packetBuffer = nullptr;
-  uint32_t datagramSize = 0;
-  size_t datagramsPerBuffer = 0;
-  uint32_t rioSlots = 0;
-  platform::Ipv4Endpoint destination{};
-  std::string drivePath;  // drive mode: the root the streamer plays from
-  // Its existence tells other processes that a stream has been started.
-  platform::KernelHandle streamMutex = nullptr;
+  // The thread's whole life: the first half at once, then one per tick,
+  // until the stream ends. Returns why it ended.
+  EndReason run() noexcept;
 
-  // Counted by the streaming thread; read by a host thread that ends the
-  // stream. Ticks the streamer sent, and those that moved nothing (no host
-  // buffers or callbacks, or a receive of the wrong size): the log's stop line.
-  std::atomic<size_t> packetsSent{0};
-  std::atomic<uint64_t> ticksReceived{0};
-  std::atomic<uint64_t> ticksIgnored{0};
+  // One tick: the host fills the current half, which is packed and sent.
+  // False when the tick moved nothing.
+  bool processTick() noexcept;
+
+  // The steps of one tick's packet, split so that a stop arriving between
+  // packing and sending can be looked at on its own. Packing is false, with
+  // nothing written, when there is nothing to send: not streaming, the
+  // control connection closed, or no buffers of the size the stream packs.
+  bool packCurrentHalf() noexcept;
+  // Unless a stop has come meanwhile, sends and counts the packet; then
+  // checks the drive, except after a failed send.
+  void sendPacked() noexcept;
+  void setCurrentHalf(int32_t half) noexcept { currentHalf_ = half; }
+
+  // For the log's stop line, read by a host thread that ends the stream.
+  uint64_t packetsSent() const noexcept { return packetsSent_.load(std::memory_order_relaxed); }
+  uint64_t ticksReceived() const noexcept {
+    return ticksReceived_.load(std::memory_order_relaxed);
+  }
+  uint64_t ticksIgnored() const noexcept { return ticksIgnored_.load(std::memory_order_relaxed); }
+  const StreamConfig& config() const noexcept { return config_; }
+
+ private:
+  const StreamConfig config_;
+  const HostBuffers& host_;
+  void* const packet_;
+  DataTransport& transport_;
+  StreamState& state_;
+  const control::Connection& connection_;
+  std::atomic<double>& samplePosition_;
+  const std::string& drivePath_;
+  const DriveCheck driveCheck_;
+
+  // The streaming thread's own.
+  int32_t currentHalf_ = 0;
+  // Set when a packet failed or the drive went: the rest of the ticks in
+  // hand move nothing, and the loop ends before the next receive.
+  bool ending_ = false;
+  EndReason endReason_ = EndReason::kStopped;
+
+  // Ticks the streamer sent, and those that moved nothing (no host buffers
+  // or callbacks, or a receive of the wrong size).
+  std::atomic<uint64_t> packetsSent_{0};
+  std::atomic<uint64_t> ticksReceived_{0};
+  std::atomic<uint64_t> ticksIgnored_{0};
 };
 
 // The tick adds to the position without a lock on every buffer half.

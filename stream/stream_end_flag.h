@@ -14,6 +14,8 @@ using EndFlagSeam = void (*)() noexcept;
 
 class StreamEndFlag {
  public:
+  explicit StreamEndFlag(bool ended) noexcept : flag_(ended) {}
+
   bool load(std::memory_order order = std::memory_order_seq_cst) const noexcept {
     const bool value = flag_.load(order);
     afterRead();
@@ -31,7 +33,7 @@ class StreamEndFlag {
  private:
   static void afterRead() noexcept;
 
-  std::atomic<bool> flag_{true};
+  std::atomic<bool> flag_;
 };
 
 // For tests: called on the reading thread after every read of the flag;

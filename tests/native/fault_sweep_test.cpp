@@ -24,7 +24,7 @@
 #include "platform/open_counts.h"
 #include "platform/registry.h"
 #include "platform/version_fault.h"
-#include "sink/sink_peer.h"
+#include "sink/network/sink_peer.h"
 #include "support/driver_fixture.h"
 #include "support/loopback_address.h"
 #include "support/open_driver.h"

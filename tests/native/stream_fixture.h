@@ -89,7 +89,6 @@ class StreamTest : public ControlTest {
   // Nothing of a stream outlives it: thread, sockets, events, pages.
   void expectNothingLeftOpen() {
     EXPECT_TRUE(streamThreadGone());
-    EXPECT_TRUE(streamStopped());
     EXPECT_FALSE(dataSocketOpen());
     EXPECT_EQ(platform::callCount(platform::Call::VirtualAlloc) - failedAllocations,
               platform::callCount(platform::Call::VirtualFree));

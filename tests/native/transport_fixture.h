@@ -1,10 +1,11 @@
 #pragma once
-// A session with what start fixes for a stream, on the process's control
-// connection and stream slot; a receiving peer on the streamer's address of
+// A transport with what start fixes for a stream, on the process's control
+// connection; a receiving peer on the streamer's address of
 // the test's own; and the Windows version the transport is to see. Each test
 // releases what it opened.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -15,7 +16,6 @@
 #include "platform/version.h"
 #include "stream/data_transport.h"
 #include "stream/ipv4_text.h"
-#include "stream/stream_control.h"
 #include "support/data_peer.h"
 #include "support/driver_fixture.h"
 #include "support/loopback_address.h"
@@ -46,10 +46,8 @@ class TransportTest : public DriverTest {
  protected:
   void SetUp() override {
     DriverTest::SetUp();
-    // The Winsock reference a driver object would hold for its session.
+    // The Winsock reference a driver object would hold for its stream.
     platform::netStartup();
-    session.connection = &controlConnection();
-    session.slot = &streamSlot();
     // Wine numbers the processes of each prefix from the same start, so a
     // program in another prefix may hold this process's first addresses.
     std::string error;
@@ -67,29 +65,32 @@ class TransportTest : public DriverTest {
   // As a driver object's release: its sockets go before its Winsock reference.
   void TearDown() override {
     closeControlConnection();
-    stream::releaseDataTransport(streamSlot());
-    platform::freePages(session.packetBuffer);
+    dataTransport.reset();
+    packetBuffer = platform::Pages();
     platform::netCleanup();
     DriverTest::TearDown();
   }
 
-  // What start fixes before it opens the data socket.
+  // What start fixes before it opens the transport.
   void layout(uint32_t packetBytes, uint32_t datagramSize, uint32_t transportMode) {
     link.settings.transportMode = transportMode;
-    session.config.transportMode = transportMode;
-    // openDataSocket chooses between the two UDP transports.
-    session.transport = transportMode == control::kTransportUdp ? &stream::kPlainUdpTransport
-                                                                : &stream::kTcpTransport;
-    session.datagramSize = datagramSize;
-    session.datagramsPerBuffer = packetBytes / datagramSize;
-    session.packetBuffer = platform::allocatePages(packetBytes + stream::kTickSlotsBytes);
-    session.packetsSent = 0;
-    ASSERT_NE(session.packetBuffer, nullptr);
+    packetBuffer = platform::Pages(packetBytes + stream::kTickSlotsBytes);
+    ASSERT_TRUE(packetBuffer);
+    wire = {packetBuffer.get(), datagramSize, packetBytes / datagramSize,
+            packetBytes + stream::kTickSlotsBytes};
   }
 
-  // With the packet buffer and its tick slots registered, as start opens it.
-  control::Outcome openData(uint32_t packetBytes) {
-    return stream::openDataSocket(session, link, packetBytes + stream::kTickSlotsBytes);
+  // The transport start opens, with the packet buffer and its tick slots
+  // registered with Registered I/O. Over TCP it carries on the control
+  // connection.
+  control::Outcome openData() {
+    control::Outcome failure;
+    dataTransport = stream::openDataTransport(controlConnection(), link, wire, failure);
+    return failure;
+  }
+
+  bool usesRegisteredIo() const {
+    return dataTransport != nullptr && std::string(dataTransport->name()) == "Registered I/O";
   }
 
   void chooseVersion(uint32_t major, uint32_t minor) {
@@ -121,9 +122,11 @@ class TransportTest : public DriverTest {
     ASSERT_TRUE(peer.acceptConnection(std::chrono::seconds(5)));
   }
 
-  uint8_t* packet() { return static_cast<uint8_t*>(session.packetBuffer); }
+  uint8_t* packet() { return static_cast<uint8_t*>(packetBuffer.get()); }
 
-  stream::Session session;
+  platform::Pages packetBuffer;
+  stream::PacketWire wire;
+  std::unique_ptr<stream::DataTransport> dataTransport;
   control::StreamerLink link;
   std::string address;
   // Steps return what to report; nothing below the driver may post itself.

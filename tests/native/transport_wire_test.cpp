@@ -75,18 +75,16 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
   if (HasFatalFailure()) return;
 
   // Start: the data socket in UDP mode, the slices, the priming.
-  if (udp()) {
-    const control::Outcome opened = openData(shape.packetBytes);
-    ASSERT_TRUE(opened.ok());
-    EXPECT_EQ(usesRegisteredIo(), transport() == Transport::kRio);
-    EXPECT_EQ(opened.text, nullptr);
-    EXPECT_EQ(opened.notification, control::Notification::kNone);
-  } else {
+  if (!udp()) {
     connectControl();
     if (HasFatalFailure()) return;
   }
-  ASSERT_TRUE(stream::buildDatagramSlots(session));
-  stream::primeDataTransport(session);
+  const control::Outcome opened = openData();
+  ASSERT_TRUE(opened.ok());
+  EXPECT_EQ(usesRegisteredIo(), transport() == Transport::kRio);
+  EXPECT_EQ(opened.text, nullptr);
+  EXPECT_EQ(opened.notification, control::Notification::kNone);
+  dataTransport->prime();
   size_t seen = 0;
   if (transport() == Transport::kTcp) {
     EXPECT_TRUE(peer.noMoreDatagramsWithin(milliseconds(50)));
@@ -103,8 +101,7 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
     fillPacket(round);
     const uint32_t sendsBefore = platform::callCount(Call::RIOSend);
     const uint32_t dequeuesBefore = platform::callCount(Call::RIODequeueCompletion);
-    ASSERT_TRUE(stream::sendPacket(session)) << "packet " << round;
-    ++session.packetsSent;
+    ASSERT_TRUE(dataTransport->sendPacket()) << "packet " << round;
     if (transport() == Transport::kRio) {
       EXPECT_EQ(platform::callCount(Call::RIOSend) - sendsBefore, datagramsPerPacket());
       const uint32_t dequeues = platform::callCount(Call::RIODequeueCompletion) - dequeuesBefore;
@@ -130,9 +127,6 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
       EXPECT_TRUE(std::equal(got.begin(), got.end(), packet())) << "packet " << round;
     }
   }
-  if (transport() == Transport::kRio) {
-    EXPECT_EQ(session.rioSlots, datagramsPerPacket());
-  }
 
   // Ticks come back as they were sent; the thread, not the transport, looks
   // for exactly 2. A tick slot holds 32 bytes.
@@ -147,12 +141,12 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
     const int32_t expected = transport() == Transport::kRio
                                  ? static_cast<int32_t>(std::min<size_t>(length, 32))
                                  : static_cast<int32_t>(length);
-    EXPECT_EQ(stream::receiveTick(session, buffer), expected) << "tick of " << length;
+    EXPECT_EQ(dataTransport->receiveTick(buffer), expected) << "tick of " << length;
   }
 
   // Stop: 11 bytes of the packet in plain UDP, tick slot 0's first byte with
   // Registered I/O, nothing in TCP mode.
-  stream::sendStopSignal(session);
+  dataTransport->sendStopSignal();
   if (udp()) {
     ASSERT_TRUE(peer.waitForDatagrams(seen + 1, std::chrono::seconds(5)));
     const Bytes stop = peer.datagrams()[seen];
@@ -167,7 +161,7 @@ TEST_P(TransportWireTest, CarriesExactlyTheBytesAndLengthsOfEachStep) {
     EXPECT_TRUE(peer.streamQuietFor(milliseconds(50)));
   }
 
-  stream::closeDataTransport(streamSlot());
+  dataTransport.reset();
   EXPECT_FALSE(dataSocketOpen());
   EXPECT_THAT(spy.codes(), ::testing::IsEmpty());
 }

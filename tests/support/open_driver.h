@@ -34,21 +34,18 @@ class OpenDriverTest : public DriverTest {
   asio::IAsio* driver = nullptr;
 };
 
-// Puts made-up handles into the control and data sockets so that a test can
-// see them closed. The system calls are injected to fail, so no real socket
+// Puts a made-up handle into the control connection so that a test can see
+// it closed; a data socket lives only with a stream. The system calls are injected to fail, so no real socket
 // of the process is touched; only the attempts are counted.
 class FakeOpenConnections {
  public:
   static constexpr platform::Socket kControl = 0x7A11;
-  static constexpr platform::Socket kData = 0x7A12;
 
   FakeOpenConnections() {
     adoptControlSocket(kControl);
-    adoptDataSocket(kData);
   }
   ~FakeOpenConnections() {
     adoptControlSocket(platform::kInvalidSocket);
-    adoptDataSocket(platform::kInvalidSocket);
   }
   FakeOpenConnections(const FakeOpenConnections&) = delete;
   FakeOpenConnections& operator=(const FakeOpenConnections&) = delete;

@@ -31,17 +31,6 @@ class AsioQueriesTest : public testing::OpenDriverTest {
   asio::AsioCallbacks callbacks{};
 };
 
-TEST_F(AsioQueriesTest, OffersTwoOutputsNoInputsAndFixedLatencies) {
-  int32_t inputs = -1, outputs = -1;
-  EXPECT_EQ(driver->getChannels(&inputs, &outputs), asio::kAseOk);
-  EXPECT_EQ(inputs, 0);
-  EXPECT_EQ(outputs, 2);
-  int32_t input = -1, output = -1;
-  EXPECT_EQ(driver->getLatencies(&input, &output), asio::kAseOk);
-  EXPECT_EQ(input, 64);
-  EXPECT_EQ(output, 64);
-}
-
 // Before init has read the streamer's choice, the table's first entry; the
 // choice itself and what start makes of the size are tested with a streamer.
 TEST_F(AsioQueriesTest, BufferSizeOffersOneSizeScaledToTheRate) {
@@ -168,16 +157,6 @@ TEST_F(AsioQueriesTest, PositionWithoutAStreamHasAHighWordOfZeroAndNoTimeStamp) 
   EXPECT_EQ(stamp.lo, 0x2222u);
 }
 
-TEST(MonotonicClockTest, NeverRunsBackwards) {
-  uint64_t last = platform::monotonicNanoseconds();
-  ASSERT_GT(last, 0u);
-  for (int i = 0; i < 1000; ++i) {
-    const uint64_t now = platform::monotonicNanoseconds();
-    ASSERT_GE(now, last);
-    last = now;
-  }
-}
-
 TEST(MonotonicClockTest, AnInjectedFailureReadsAsZero) {
   ScopedFault noClock(Call::QueryPerformanceCounter);
   EXPECT_EQ(platform::monotonicNanoseconds(), 0u);
@@ -245,10 +224,6 @@ TEST_F(AsioQueriesTest, ChannelsWithBuffersReportActive) {
   driver->disposeBuffers();
   driver->getChannelInfo(&info);
   EXPECT_EQ(info.isActive, asio::kAsioFalse);
-}
-
-TEST_F(AsioQueriesTest, OutputReadyIsNotPresent) {
-  EXPECT_EQ(driver->outputReady(), asio::kAseNotPresent);
 }
 
 // ---- future -------------------------------------------------------------
