@@ -1,5 +1,6 @@
-// fuzz-sources: tools/sink/control_frame.cpp tools/sink/text16.cpp
-// fuzz-sources: tools/sink/stream_format.cpp tools/sink/datagram_intake.cpp
+// fuzz-sources: sink/network/control_frame.cpp sink/network/text16.cpp
+// fuzz-sources: sink/format/stream_format.cpp sink/network/datagram_intake.cpp
+// fuzz-sources: sink/os/posix/socket.cpp
 // What tavro-sink takes from a driver it cannot trust: a control frame of any
 // bytes, or an announcement of any numbers, and then, for a stream it accepts
 // in datagrams, that stream's datagrams from the driver and from strangers
@@ -26,10 +27,10 @@
 #include <string>
 #include <vector>
 
-#include "sink/control_frame.h"
-#include "sink/datagram_intake.h"
-#include "sink/stream_format.h"
-#include "sink/text16.h"
+#include "sink/network/control_frame.h"
+#include "sink/network/datagram_intake.h"
+#include "sink/format/stream_format.h"
+#include "sink/network/text16.h"
 
 namespace {
 

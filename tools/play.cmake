@@ -9,17 +9,12 @@ tavro_warnings(tavro_play_host)
 
 add_executable(tavro-play ${CMAKE_CURRENT_LIST_DIR}/play/main.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/play/driver_library.cpp
-                          ${CMAKE_CURRENT_LIST_DIR}/play/installed_drivers.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/play/streamer_settings_store.cpp)
 target_include_directories(tavro-play PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tools)
 target_compile_definitions(tavro-play PRIVATE
   TAVRO_DRIVER_FILE_NAME="$<TARGET_FILE_NAME:tavro_driver>")
 # The registry is reached through the platform layer; the driver's own logic
 # is not linked in: everything it does comes from the loaded library.
-target_link_libraries(tavro-play PRIVATE tavro_platform tavro_play_host)
-if(WIN32)
-  # Host-style activation: Windows' own COM creates the driver.
-  target_link_libraries(tavro-play PRIVATE ole32 advapi32)
-endif()
+target_link_libraries(tavro-play PRIVATE tavro_platform tavro_play_host tavro_asio_host)
 add_dependencies(tavro-play tavro_driver)
 tavro_warnings(tavro-play)

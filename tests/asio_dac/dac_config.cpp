@@ -61,6 +61,8 @@ bool readTestDacConfig(const std::string& path, TestDacConfig& config, std::stri
       config.capture = rest(words);
     } else if (key == "control") {
       config.control = rest(words);
+    } else if (key == "starts") {
+      config.starts = rest(words);
     } else {
       understood = false;
     }

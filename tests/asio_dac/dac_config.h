@@ -8,6 +8,14 @@
 //   buffer 512                     frames per half in PCM, one-bit samples x 16 in DSD
 //   capture Z:\tmp\played.raw      every byte it is given, frame by frame
 //   control Z:\tmp\control         the folder of its control files
+//   starts Z:\tmp\starts           a line a half it plays: "<ns> <index>", the
+//                                  steady clock (QueryPerformanceCounter, as
+//                                  std::chrono::steady_clock is under MinGW)
+//                                  when it took the half, after the host's
+//                                  bufferSwitch returned, and the capture index
+//                                  of the half's first sample (PCM frames, DSD
+//                                  one-bit samples per channel), from which on
+//                                  a sample plays every 1/rate seconds
 //
 // Control files, looked at as the clock runs: "stall" (milliseconds, taken
 // once: the clock stops, then catches up as a real DAC that kept playing),
@@ -26,6 +34,7 @@ struct TestDacConfig {
   int32_t bufferFrames = 512;
   std::string capture;
   std::string control;
+  std::string starts;
 };
 
 // False, with `error`, when the file cannot be read or a line is not understood.

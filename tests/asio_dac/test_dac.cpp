@@ -219,9 +219,18 @@ asio::AsioError TAVRO_THISCALL TestDac::disposeBuffers() {
 asio::AsioError TAVRO_THISCALL TestDac::start() {
   if (!hasBuffers_) return fail(asio::kAseInvalidMode, "no buffers");
   if (running_.load()) return asio::kAseOk;
+  capturedBefore_ = 0;
   if (!config_.capture.empty()) {
+    std::error_code missing;
+    const uintmax_t bytes = std::filesystem::file_size(config_.capture, missing);
+    if (!missing) {
+      capturedBefore_ = dsd_ ? bytes / 2 * 8 : bytes / (2 * bytesPerSample(config_.type));
+    }
     capture_ = std::fopen(config_.capture.c_str(), "ab");
     if (capture_ == nullptr) return fail(asio::kAseHwMalfunction, "cannot open the capture file");
+  }
+  if (!starts_.open(config_.starts)) {
+    return fail(asio::kAseHwMalfunction, "cannot open the starts log");
   }
   samplesPlayed_ = 0;
   running_ = true;
@@ -236,6 +245,7 @@ asio::AsioError TAVRO_THISCALL TestDac::stop() {
     std::fclose(capture_);
     capture_ = nullptr;
   }
+  starts_.close();
   return asio::kAseOk;
 }
 
@@ -270,6 +280,8 @@ void TestDac::runClock() {
     // back to back afterwards, as from a DAC that went on playing.
     if (const int stall = takeStallMs(); stall > 0) std::this_thread::sleep_for(milliseconds(stall));
     callbacks_.bufferSwitch(half, asio::kAsioTrue);
+    // A real DAC begins playing a half once its host has filled it.
+    starts_.note(steadyNs(), capturedBefore_ + samplesPlayed_.load(std::memory_order_relaxed));
     capture(half);
     samplesPlayed_ += static_cast<uint64_t>(halfSamples());
     half ^= 1;

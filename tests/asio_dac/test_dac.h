@@ -12,6 +12,7 @@
 
 #include "asio/asio.h"
 #include "asio_dac/dac_config.h"
+#include "asio_dac/starts_log.h"
 
 namespace tavro::testing {
 
@@ -82,6 +83,9 @@ class TestDac final : public asio::IAsio {
   bool hasBuffers_ = false;
   asio::AsioCallbacks callbacks_{};
   std::FILE* capture_ = nullptr;
+  // The capture's samples before this start: the starts log counts from the file's beginning.
+  uint64_t capturedBefore_ = 0;
+  StartsLog starts_;
   std::vector<uint8_t> interleaved_;
   std::thread clock_;
   std::atomic<bool> running_{false};

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "sink/sink_arguments.h"
+#include "sink/app/sink_arguments.h"
 
 namespace tavro::testing {
 

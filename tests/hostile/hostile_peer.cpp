@@ -10,15 +10,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sink/send_all.h"
-#include "sink/text16.h"
+#include "sink/network/text16.h"
+#include "sink/os/socket.h"
 
 namespace tavro::testing {
 namespace {
 
 using sink::kFrameBytes;
 using sink::kFrameUnits;
-using sink::sendAll;
+using sink::os::sendAll;
 using sink::Step;
 
 constexpr size_t kShortFrameBytes = 100;

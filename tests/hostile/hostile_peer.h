@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "sink/sink_peer.h"
+#include "sink/network/sink_peer.h"
 
 namespace tavro::testing {
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "hostile/hostile_arguments.h"
-#include "sink/foreground.h"
-#include "sink/sink_arguments.h"
+#include "sink/app/foreground.h"
+#include "sink/app/sink_arguments.h"
 
 int main(int argc, char** argv) {
   tavro::testing::HostileOptions options;

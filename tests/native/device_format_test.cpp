@@ -1,6 +1,6 @@
 // What the sink hands a sound card, byte for byte, for every layout it can
 // send there. The expected bytes are worked out by hand, not by the code.
-#include "sink/device_format.h"
+#include "sink/output/device_format.h"
 
 #include <gtest/gtest.h>
 

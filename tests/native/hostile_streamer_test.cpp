@@ -130,7 +130,7 @@ class HostileStreamerTest : public StreamTest, public ::testing::WithParamInterf
     setSetting(control::kHostValue, address);
     if (driver->init(nullptr) != asio::kAsioTrue) return Outcome::kInitFails;
     createSilentBuffers();
-    object().setErrorText("");
+    object().report(control::failed(""));
     if (driver->start() != asio::kAseOk) return Outcome::kStartFails;
     int32_t minSize = 0, maxSize = 0, frames = 0, granularity = 0;
     driver->getBufferSize(&minSize, &maxSize, &frames, &granularity);

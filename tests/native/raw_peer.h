@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <string>
 
-#include "sink/control_frame.h"
-#include "sink/sink_peer.h"
-#include "sink/text16.h"
+#include "sink/network/control_frame.h"
+#include "sink/network/sink_peer.h"
+#include "sink/network/text16.h"
 
 namespace tavro::testing {
 

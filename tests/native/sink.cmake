@@ -5,7 +5,9 @@ add_executable(sink_tests ${CMAKE_CURRENT_LIST_DIR}/sink_stream_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/sink_files_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/test_signal_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/device_format_test.cpp
+                          ${CMAKE_CURRENT_LIST_DIR}/half_feed_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/sink_devices_test.cpp
+                          ${CMAKE_CURRENT_LIST_DIR}/sink_stored_settings_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/fake_stream_driver.cpp)
 target_link_libraries(sink_tests PRIVATE tavro_test_support tavro_test_sound_card tavro_sink_peer
                                          GTest::gmock_main)

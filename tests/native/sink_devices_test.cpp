@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sink/device_list.h"
+#include "sink/output/device_list.h"
 #include "support/temp_dir.h"
 #include "support/test_sound_card.h"
 

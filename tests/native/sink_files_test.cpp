@@ -6,8 +6,8 @@
 #include <iterator>
 
 #include "signal/test_signal.h"
-#include "sink/dsf_writer.h"
-#include "sink/wav_writer.h"
+#include "sink/report/dsf_writer.h"
+#include "sink/report/wav_writer.h"
 #include "support/temp_dir.h"
 
 namespace tavro::testing {

@@ -16,8 +16,8 @@
 
 #include "fake_stream_driver.h"
 #include "raw_peer.h"
-#include "sink/sink_arguments.h"
-#include "sink/text16.h"
+#include "sink/app/sink_arguments.h"
+#include "sink/network/text16.h"
 #include "stream_fixture.h"
 #include "support/loopback_address.h"
 

@@ -10,7 +10,7 @@
 
 #include "fake_stream_driver.h"
 #include "signal/test_signal.h"
-#include "sink/sink_peer.h"
+#include "sink/network/sink_peer.h"
 #include "support/loopback_address.h"
 #include "support/temp_dir.h"
 

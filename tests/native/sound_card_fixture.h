@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "signal/test_signal.h"
-#include "sink/alsa_output.h"
-#include "sink/stream_format.h"
+#include "sink/format/stream_format.h"
+#include "sink/output/device_output.h"
 #include "stream_fixture.h"
 #include "support/fault_relay.h"
 #include "support/loopback_address.h"

@@ -46,7 +46,7 @@ check "zip name" "TAVRODriver-$(sed -nE 's/^project\(TAVRODriver VERSION ([0-9.]
   "$source_dir/CMakeLists.txt")-windows.zip" "$(basename "$zip")"
 (cd "$work" && cmake -E tar xf "$zip")
 folder=$work/$(basename "$zip" .zip)
-for file in TAVRODriver64.dll TAVRODriver.dll tavro-play.exe tavro-play32.exe TAVROSettings.exe \
+for file in TAVRODriver64.dll TAVRODriver.dll tavro-play.exe tavro-play32.exe TAVROSettings.exe tavro-sink.exe \
             install.cmd uninstall.cmd README-Windows.txt; do
   check "package holds $file" yes "$([ -s "$folder/$file" ] && echo yes || echo no)"
 done

@@ -3,7 +3,9 @@
 # prefix of its own: installed by msiexec, the driver listed and created
 # through Windows' COM by the installed tavro-play and played bit-exact to the
 # native tavro-sink, installed again, upgraded by a later version, then
-# uninstalled, leaving the user's settings and other drivers' keys alone.
+# uninstalled, leaving the user's settings and other drivers' keys alone. The
+# streamer's start at logon comes only with SINGLEPC=1 (given here to the
+# upgrade), and goes with the package.
 #
 # usage: package_msi.sh WINE_RUN SOURCE_DIR SINK
 set -u
@@ -22,7 +24,11 @@ other_driver_key='HKLM\SOFTWARE\ASIO\Other Driver'
 settings_key='HKCU\Software\TAVRO7'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 files=(TAVRODriver64.dll TAVRODriver.dll tavro-play.exe tavro-play32.exe TAVROSettings.exe
-       README-Windows.txt LICENSE)
+       tavro-sink.exe README-Windows.txt LICENSE)
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+for tool in msibuild; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing: run .ci/install-deps"; exit 1; }
+done
 export TAVRO_WINE_TIMEOUT=${TAVRO_WINE_TIMEOUT:-60}
 source "$(dirname "$0")/package_test_lib.sh"
 winpath() { local path=${1//\//\\}; echo "Z:$path"; }
@@ -135,6 +141,17 @@ check_files() {  # when, the zip's folder holding the same files
     check "$1: installed $file is the packaged one" yes "$(yes_no cmp -s "$2/$file" "$folder/$file")"
   done
 }
+# reg_sz KEY NAME: the REG_SZ value, or <missing>.
+reg_sz() {
+  wine reg query "$1" /v "$2" || { echo "<missing>"; return; }
+  tr -d '\r' <"$out" | sed -n "s/^    $2    REG_SZ    //p"
+}
+check_one_pc() {  # when, expected start at logon (empty: none), expected SinglePCOnly
+  local logon
+  logon=$(reg_sz "$run_key" 'TAVRO Streamer')
+  check "$1: the start at logon" "${2:-<missing>}" "${logon,,}"
+  check "$1: SinglePCOnly" "$3" "$(reg_sz "$settings_key" SinglePCOnly)"
+}
 msiexec() {  # when, expected exit status, msiexec arguments
   local when=$1 expected=$2
   shift 2
@@ -149,6 +166,7 @@ msiexec install 0 /i "$(winpath "$first_msi")"
 check_files install "$packaged"
 check_registration install
 check_entry install "$version"
+check_one_pc install "" "<missing>"
 shortcut=$(start_menu_entry)
 check "install: the Start menu holds TAVRO Settings" yes "$(yes_no test -s "$shortcut")"
 check "install: the shortcut starts the installed TAVROSettings.exe" yes \
@@ -176,9 +194,10 @@ check_files "same again" "$packaged"
 end_settings() { wine taskkill /f /im TAVROSettings.exe; sleep 1; }
 end_settings
 
-# A later version replaces this one.
-msiexec upgrade 0 /i "$(winpath "$later_msi")"
+# A later version replaces this one, now for one PC.
+msiexec upgrade 0 /i "$(winpath "$later_msi")" SINGLEPC=1
 check_entry upgrade "$later"
+check_one_pc upgrade "\"$win_folder\\tavro-sink.exe\"" 1
 mkdir "$work/later-zip" && (cd "$work/later-zip" && cmake -E tar xf "$later_zip")
 check_files upgrade "$work/later-zip/$(basename "$later_zip" .zip)"
 check_registration upgrade
@@ -194,6 +213,9 @@ for view in 64 32; do
   done
 done
 check_entry uninstall ""
+# The driver's setting is the user's once made; a start at logon of a
+# program no longer there is not.
+check_one_pc uninstall "" 1
 wine reg query "$settings_key" /v Marker
 check "uninstall: the user's settings stay" yes "$(yes_no grep -q 'REG_SZ    kept' "$out")"
 check "uninstall: another driver's key stays" yes \

@@ -36,7 +36,7 @@ TEST_F(WindowsVersionTest, TheReportedVersionLeadsToPlainUdpOnTheWire) {
   EXPECT_EQ(std::to_string(version.major) + "." + std::to_string(version.minor), expectedVersion);
 
   platform::resetCallCounts();
-  const control::Outcome opened = openData(kPacketBytes);
+  const control::Outcome opened = openData();
   ASSERT_TRUE(opened.ok());
   EXPECT_FALSE(usesRegisteredIo());
   // Only a Windows 8 report asks for the table (and finds none under Wine),
@@ -46,11 +46,10 @@ TEST_F(WindowsVersionTest, TheReportedVersionLeadsToPlainUdpOnTheWire) {
   EXPECT_EQ(platform::callCount(Call::closesocket), asked ? 1u : 0u);
   EXPECT_EQ(opened.text, nullptr);
 
-  ASSERT_TRUE(stream::buildDatagramSlots(session));
-  stream::primeDataTransport(session);
+  dataTransport->prime();
   for (uint32_t i = 0; i < kPacketBytes; ++i) packet()[i] = static_cast<uint8_t>(i * 31 + 5);
-  ASSERT_TRUE(stream::sendPacket(session));
-  stream::sendStopSignal(session);
+  ASSERT_TRUE(dataTransport->sendPacket());
+  dataTransport->sendStopSignal();
   ASSERT_TRUE(peer.waitForDatagrams(4, std::chrono::seconds(5)));
   const std::vector<Bytes> got = peer.datagrams();
   EXPECT_EQ(got[0], Bytes(32, 0));
@@ -61,14 +60,14 @@ TEST_F(WindowsVersionTest, TheReportedVersionLeadsToPlainUdpOnTheWire) {
 
 // Plain UDP's receive waits without limit; stop must still get the thread out.
 TEST_F(WindowsVersionTest, AReceiveWaitingForATickIsWokenWithoutClosingTheSocket) {
-  ASSERT_TRUE(openData(kPacketBytes).ok());
+  ASSERT_TRUE(openData().ok());
   int32_t received = 1;
   std::thread streaming([&] {
     uint8_t buffer[stream::kTickReceiveBytes];
-    received = stream::receiveTick(session, buffer);
+    received = dataTransport->receiveTick(buffer);
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  stream::wakeTickReceive(streamSlot());
+  dataTransport->wake();
   streaming.join();
   EXPECT_LE(received, 0);
   EXPECT_TRUE(dataSocketOpen());

@@ -9,7 +9,7 @@
 
 #include "play/audio_source.h"
 #include "play/driver_library.h"
-#include "play/installed_drivers.h"
+#include "asio_host/installed_drivers.h"
 #include "play/player.h"
 #include "play/streamer_settings_store.h"
 
@@ -165,13 +165,13 @@ int runSession(tavro::asio::IAsio& driver, const std::string& origin, const Play
 
 // Creates the installed driver `name` as a host does and runs a session.
 int runInstalled(const char* name, const PlayRequest& request) {
-  std::vector<tavro::play::InstalledDriver> drivers;
+  std::vector<tavro::asio_host::InstalledDriver> drivers;
   std::string error;
-  if (!tavro::play::installedDrivers(drivers, error)) {
+  if (!tavro::asio_host::installedDrivers(drivers, error)) {
     std::fprintf(stderr, "tavro-play: %s\n", error.c_str());
     return 1;
   }
-  const tavro::play::InstalledDriver* chosen = nullptr;
+  const tavro::asio_host::InstalledDriver* chosen = nullptr;
   for (const auto& driver : drivers) {
     if (driver.name == name) chosen = &driver;
   }
@@ -179,7 +179,7 @@ int runInstalled(const char* name, const PlayRequest& request) {
     std::fprintf(stderr, "tavro-play: no ASIO driver \"%s\" is installed\n", name);
     return 1;
   }
-  tavro::play::ComDriver com(*chosen);
+  tavro::asio_host::ComDriver com(*chosen);
   if (com.driver() == nullptr) {
     std::fprintf(stderr, "tavro-play: %s\n", com.error().c_str());
     return 1;
@@ -192,9 +192,9 @@ int runInstalled(const char* name, const PlayRequest& request) {
 
 // What a host's device list shows: one line per installed driver.
 int listDrivers() {
-  std::vector<tavro::play::InstalledDriver> drivers;
+  std::vector<tavro::asio_host::InstalledDriver> drivers;
   std::string error;
-  if (!tavro::play::installedDrivers(drivers, error)) {
+  if (!tavro::asio_host::installedDrivers(drivers, error)) {
     std::fprintf(stderr, "tavro-play: %s\n", error.c_str());
     return 1;
   }

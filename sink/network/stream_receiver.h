@@ -1,0 +1,69 @@
+#pragma once
+// Takes a stream's packets off the wire: whole packets of the control
+// connection in transport mode 1, datagrams in mode 2 (the first of them the
+// priming one, which tells where ticks go). Times each packet against its
+// tick and queues it for checking.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sink/network/datagram_intake.h"
+#include "sink/network/stream_session.h"
+#include "sink/network/tick_pacer.h"
+#include "sink/report/latency_stats.h"
+#include "sink/report/packet_queue.h"
+#include "sink/report/stream_report.h"
+
+namespace tavro::sink {
+
+class StreamReceiver {
+ public:
+  StreamReceiver(const SessionSetup& setup, TickPacer& pacer, PacketQueue& queue);
+
+  StreamEnd run();
+
+  uint64_t packets() const { return packets_; }
+  uint64_t bytes() const { return bytes_; }
+  uint64_t malformed() const { return malformed_; }
+  uint64_t unasked() const { return unasked_; }
+  // Packets whose last byte came after the next tick was due on the pacer's
+  // schedule: a streamer would have had nothing to play by then.
+  uint64_t late() const { return late_; }
+  uint64_t foreign() const { return foreign_; }
+  bool pacing() const { return pacing_; }
+  int64_t endNs() const { return endNs_; }
+  const std::string& transport() const { return transport_; }
+  const LatencyStats& latency() const { return latency_; }
+
+ private:
+  enum class Ready { kNothing, kData, kControl, kStop };
+
+  StreamEnd receiveTcp();
+  StreamEnd receiveUdp();
+  Ready wait(os::Socket data, bool watchControl, int64_t timeoutNs);
+  void startPacing(const TickPacer::Target& target);
+  void takeDatagram();
+  void drainDatagrams();
+  void complete();
+  bool limitReached();
+
+  const SessionSetup& setup_;
+  const StreamFormat format_;
+  TickPacer& pacer_;
+  PacketQueue& queue_;
+  LatencyStats latency_;
+  std::unique_ptr<Packet> current_;
+  DatagramIntake datagrams_;
+  uint64_t packets_ = 0;
+  uint64_t bytes_ = 0;
+  uint64_t malformed_ = 0;
+  uint64_t unasked_ = 0;
+  uint64_t late_ = 0;
+  uint64_t foreign_ = 0;
+  bool pacing_ = false;
+  int64_t limitSeenNs_ = -1;
+  int64_t endNs_ = 0;
+  std::string transport_;
+};
+
+}  // namespace tavro::sink
