@@ -49,14 +49,14 @@ DevicePlayer::DevicePlayer(const SessionSetup& setup, std::unique_ptr<DeviceOutp
                             .deviceFramesFor(format_.packetFrames);
   if (setup.transport == 2) {
     datagrams_.emplace(setup.udp, format_.datagramSize, format_.datagramsPerPacket());
-    lastPiece_.resize(format_.datagramSize);
     // The driver's answer to a tick comes within a round trip; a copy the
     // network made of the packet before comes at about the same time. Half
     // a period is long enough to see both, and short enough that a stream of
-    // equal packets (digital silence) still outpaces the card.
-    holdNs_ = std::min(format_.periodNs() / 2, lostAfterNs_);
+    // equal packets (digital silence) still outpaces the card. Only whole
+    // one-datagram packets can be told apart so.
+    placement_.emplace(format_.packetBytes, format_.datagramsPerPacket() == 1,
+                       std::min(format_.periodNs() / 2, lostAfterNs_));
     lossDeadline_.emplace(setup.giveUp, format_.periodNs(), lostAfterNs_);
-    suspect_.resize(format_.packetBytes);
   }
 }
 
@@ -194,25 +194,16 @@ DevicePlayer::Step DevicePlayer::receiveDatagram() {
   const DatagramIntake::Kind kind = datagrams_->take(current_->bytes.data());
   if (!asked && (kind == DatagramIntake::Kind::kPiece || kind == DatagramIntake::Kind::kPacket)) {
     datagrams_->restart();
-    // Before the card had room to ask for the next: the packet given up, late.
-    if (afterGiveUp_ && kind == DatagramIntake::Kind::kPacket) {
-      afterGiveUp_ = false;
-      ++overdue_;
-    } else {
-      ++unasked_;
-    }
+    // Before the card had room to ask for the next: a packet given up, late.
+    if (kind != DatagramIntake::Kind::kPacket || !placement_->arrivedUnasked()) ++unasked_;
     return Step::kGoOn;
   }
-  if (suspectUntilNs_ != 0 && kind == DatagramIntake::Kind::kStop) {
-    if (const Step step = playSuspect(os::monotonicNs()); step != Step::kGoOn) return step;
-  } else if (heldSinceNs_ != 0 && kind == DatagramIntake::Kind::kStop) {
+  if (kind == DatagramIntake::Kind::kStop &&
+      placement_->stopCame() == PacketPlacement::Action::kPlayHeld) {
     // Nothing more follows a stop: the packet held was the driver's last.
-    if (const Step step = playHeld(os::monotonicNs()); step != Step::kGoOn) return step;
-  } else if (heldSinceNs_ != 0 && kind == DatagramIntake::Kind::kMalformed) {
-    // What is under way is spoilt, and silence takes its place: the packet
-    // held was a copy, or at worst one more packet of what came before.
-    heldSinceNs_ = 0;
-    ++duplicates_;
+    if (const Step step = playHeld(); step != Step::kGoOn) return step;
+  } else if (kind == DatagramIntake::Kind::kMalformed) {
+    placement_->spoilt();
   }
   switch (kind) {
     case DatagramIntake::Kind::kNothing:
@@ -242,65 +233,16 @@ DevicePlayer::Step DevicePlayer::receiveDatagram() {
 }
 
 DevicePlayer::Step DevicePlayer::packetArrived(int64_t now) {
-  if (suspectUntilNs_ != 0) {
-    if (std::equal(suspect_.begin(), suspect_.end(), current_->bytes.begin())) {
-      ++duplicates_;  // the network's copy of the one held
-      return Step::kGoOn;
-    }
-    // A second packet for one tick: the one held was the packet given up,
-    // come late, and its place already holds silence.
-    suspectUntilNs_ = 0;
-    ++overdue_;
-  } else if (afterGiveUp_) {
-    // The first packet after one was given up may be that one, late, and not
-    // the one asked for since: held until the one asked for would have come
-    // as well, it is played only when nothing follows it.
-    afterGiveUp_ = false;
-    std::copy(current_->bytes.begin(), current_->bytes.begin() + format_.packetBytes,
-              suspect_.begin());
-    bytes_ += datagrams_->lastBytes();
-    suspectUntilNs_ = tickSentNs_[arrived() % kTickRing] + lossDeadline_->giveUpAfterNs();
-    return Step::kGoOn;
-  }
-  // A packet equal to the one before is held: a copy the network made if
-  // the packet asked for follows, a packet in its own right (silence) if
-  // nothing does. Only whole one-datagram packets can be told apart so.
-  const bool same = format_.datagramsPerPacket() == 1 && lastPieceKept_ &&
-                    std::equal(lastPiece_.begin(), lastPiece_.end(), current_->bytes.begin());
-  if (same) {
-    if (heldSinceNs_ != 0) ++duplicates_;  // two alike: one of them is a copy
-    if (heldSinceNs_ == 0) heldSinceNs_ = now;
-    return Step::kGoOn;
-  }
-  if (heldSinceNs_ != 0) {
-    heldSinceNs_ = 0;
-    ++duplicates_;
-  }
   bytes_ += datagrams_->lastBytes();
-  return complete(now);
+  const PacketPlacement::Decision decision = placement_->arrived(current_->bytes.data(), now);
+  if (decision.lateRoundTripNs > 0) learnRoundTrip(decision.lateRoundTripNs);
+  return decision.action == PacketPlacement::Action::kPlay ? complete(now) : Step::kGoOn;
 }
 
-DevicePlayer::Step DevicePlayer::playSuspect(int64_t now) {
-  suspectUntilNs_ = 0;
-  std::copy(suspect_.begin(), suspect_.end(), current_->bytes.begin());
-  // Its round trip is the wait for a second packet, not the link's.
-  return complete(now, false);
-}
-
-DevicePlayer::Step DevicePlayer::playHeld(int64_t now) {
-  heldSinceNs_ = 0;
-  // A later datagram (the stop) may have been received over it; it was the
-  // packet before, byte for byte.
-  std::copy(lastPiece_.begin(), lastPiece_.end(), current_->bytes.begin());
-  bytes_ += format_.packetBytes;
-  return complete(now);
-}
-
-void DevicePlayer::keepLastPiece() {
-  const size_t size = lastPiece_.size();
-  const size_t at = format_.packetBytes - size;
-  std::copy_n(current_->bytes.begin() + static_cast<ptrdiff_t>(at), size, lastPiece_.begin());
-  lastPieceKept_ = true;
+DevicePlayer::Step DevicePlayer::playHeld() {
+  std::copy_n(placement_->held(), format_.packetBytes, current_->bytes.begin());
+  // After a loss it may yet have been a late one: its round trip is not the link's.
+  return complete(placement_->heldSinceNs(), !placement_->heldAfterLoss());
 }
 
 void DevicePlayer::drainDatagrams() {
@@ -312,16 +254,16 @@ void DevicePlayer::drainDatagrams() {
   }
 }
 
-DevicePlayer::Step DevicePlayer::complete(int64_t now, bool timed) {
+DevicePlayer::Step DevicePlayer::complete(int64_t cameNs, bool timed) {
   const uint64_t index = arrived();
   if (index >= asked_) ++unasked_;  // the driver sent more than was asked for
   asked_ = std::max(asked_, index + 1);
   if (index >= 1 && index <= ticks_ && ticks_ - index < kTickRing) {
-    latency_.add(now - tickSentNs_[index % kTickRing]);
-    if (lossDeadline_ && timed) learnRoundTrip(now - tickSentNs_[index % kTickRing]);
+    latency_.add(cameNs - tickSentNs_[index % kTickRing]);
+    if (lossDeadline_ && timed) learnRoundTrip(cameNs - tickSentNs_[index % kTickRing]);
   }
   ++packets_;
-  if (datagrams_) keepLastPiece();
+  if (placement_) placement_->played(current_->bytes.data());
   const Step step = play(current_->bytes.data());
   current_->index = index;
   queue_.push(std::move(current_));
@@ -329,21 +271,32 @@ DevicePlayer::Step DevicePlayer::complete(int64_t now, bool timed) {
   return step;
 }
 
-DevicePlayer::Step DevicePlayer::giveUpLost(int64_t now) {
-  if (!datagrams_) return Step::kGoOn;
-  if (suspectUntilNs_ != 0) return now < suspectUntilNs_ ? Step::kGoOn : playSuspect(now);
-  if (heldSinceNs_ != 0) {
-    // Nothing followed it: it was the packet asked for.
-    return now - heldSinceNs_ < holdNs_ ? Step::kGoOn : playHeld(now);
-  }
+int64_t DevicePlayer::askedAtNs() const {
   const uint64_t expected = arrived();
-  if (expected == 0 || expected > ticks_) return Step::kGoOn;
-  if (now - tickSentNs_[expected % kTickRing] < lossDeadline_->giveUpAfterNs()) return Step::kGoOn;
-  // Its credit is taken back: the card's room asks for the next one.
-  datagrams_->restart();
-  ++lost_;
-  afterGiveUp_ = true;
-  return play(nullptr);
+  return expected == 0 || expected > ticks_ ? -1 : tickSentNs_[expected % kTickRing];
+}
+
+DevicePlayer::Step DevicePlayer::giveUpLost(int64_t now) {
+  if (!placement_) return Step::kGoOn;
+  const int64_t wait = lossDeadline_->giveUpAfterNs();
+  if (placement_->nextDueNs(askedAtNs(), wait) > now) return Step::kGoOn;
+  // A datagram already here is not late, however late this thread is to
+  // look: it is taken first, and the time judged after.
+  os::PollEntry data = os::readable(setup_.udp);
+  if (os::poll(&data, 1, 0) > 0) return Step::kGoOn;
+  switch (placement_->due(now, askedAtNs(), wait).action) {
+    case PacketPlacement::Action::kWait:
+    case PacketPlacement::Action::kPlay:
+      return Step::kGoOn;
+    case PacketPlacement::Action::kPlayHeld:
+      return playHeld();
+    case PacketPlacement::Action::kGiveUp:
+      // Its credit is taken back: the card's room asks for the next one.
+      datagrams_->restart();
+      ++lost_;
+      return play(nullptr);
+  }
+  return Step::kGoOn;
 }
 
 bool DevicePlayer::begin(const uint8_t* first) {
@@ -458,14 +411,9 @@ void DevicePlayer::learnRoundTrip(int64_t ns) {
 
 int64_t DevicePlayer::pollTimeoutNs(int64_t now) const {
   int64_t wait = kIdleWaitNs;
-  if (datagrams_) {
-    const uint64_t expected = arrived();
-    if (expected >= 1 && expected <= ticks_) {
-      wait =
-          std::min(wait, tickSentNs_[expected % kTickRing] + lossDeadline_->giveUpAfterNs() - now);
-    }
-    if (heldSinceNs_ != 0) wait = std::min(wait, heldSinceNs_ + holdNs_ - now);
-    if (suspectUntilNs_ != 0) wait = std::min(wait, suspectUntilNs_ - now);
+  if (placement_) {
+    const int64_t due = placement_->nextDueNs(askedAtNs(), lossDeadline_->giveUpAfterNs());
+    if (due != INT64_MAX) wait = std::min(wait, due - now);
   }
   wait = std::min(wait, nextStatusNs_ - now);
   if (setup_.tickLimit != 0 && ticks_ >= setup_.tickLimit)
@@ -506,7 +454,7 @@ void DevicePlayer::fill(StreamReport& report) const {
   report.bytes = bytes_;
   report.malformed = malformed_;
   report.unasked = unasked_;
-  report.duplicates = duplicates_;
+  report.duplicates = placement_ ? placement_->duplicates() : 0;
   report.foreign = foreign_;
   report.takeLatency(latency_);
   report.device = request_.name;
@@ -514,7 +462,7 @@ void DevicePlayer::fill(StreamReport& report) const {
   report.dsd = dsd_;
   report.underruns = underruns();
   report.lost = lost_;
-  report.overdue = overdue_;
+  report.overdue = placement_ ? placement_->overdue() : 0;
   report.deviceDelayUs = deviceDelayUs();
 }
 

@@ -13,6 +13,7 @@
 
 #include "sink/network/datagram_intake.h"
 #include "sink/network/loss_deadline.h"
+#include "sink/network/packet_placement.h"
 #include "sink/network/stream_session.h"
 #include "sink/output/device_format.h"
 #include "sink/output/device_output.h"
@@ -43,14 +44,14 @@ class DevicePlayer {
   Step receiveTcp();
   Step receiveDatagram();
   Step packetArrived(int64_t now);
-  Step playHeld(int64_t now);
-  void keepLastPiece();
+  Step playHeld();
   void drainDatagrams();
-  // `timed`: the packet's round trip is the link's, and teaches the wait
-  // for a lost one.
-  Step complete(int64_t now, bool timed = true);
-  Step playSuspect(int64_t now);
+  // `cameNs`: when it came. `timed`: its round trip is the link's, and
+  // teaches the wait for a lost one.
+  Step complete(int64_t cameNs, bool timed = true);
   Step giveUpLost(int64_t now);
+  // When the packet in flight was asked for; -1 for none.
+  int64_t askedAtNs() const;
   // Plays a packet, or silence in its place when `packet` is null.
   Step play(const uint8_t* packet);
   Step underrun(int64_t now);
@@ -83,12 +84,8 @@ class DevicePlayer {
   uint64_t maxInFlight_ = 1;
   int64_t lostAfterNs_ = 0;                   // the longest a lost packet can be waited for
   std::optional<LossDeadline> lossDeadline_;  // UDP
+  std::optional<PacketPlacement> placement_;  // UDP
   bool slowLinkTold_ = false;
-  // After a packet was given up: the next packet to come, held until it is
-  // clear whether it is the one asked for or the lost one, late.
-  bool afterGiveUp_ = false;
-  std::vector<uint8_t> suspect_;
-  int64_t suspectUntilNs_ = 0;
   std::array<int64_t, kTickRing> tickSentNs_{};
   LatencyStats latency_;
   uint64_t delaySumUs_ = 0;  // the card's queue after each packet, summed
@@ -99,16 +96,8 @@ class DevicePlayer {
   uint64_t bytes_ = 0;
   uint64_t malformed_ = 0;
   uint64_t lost_ = 0;
-  uint64_t overdue_ = 0;
   uint64_t foreign_ = 0;
   uint64_t unasked_ = 0;
-  uint64_t duplicates_ = 0;
-  // UDP: the last piece of the packet before, to tell a copy of it by, and
-  // when a packet equal to it came and is held until it proves which it is.
-  std::vector<uint8_t> lastPiece_;
-  bool lastPieceKept_ = false;
-  int64_t heldSinceNs_ = 0;
-  int64_t holdNs_ = 0;
   StreamEnd driverEnd_ = StreamEnd::kDriver;  // how a failed control connection ended
   uint64_t underruns_ = 0;
   int64_t dryAtNs_ = 0;  // when the card runs out of what it was given

@@ -6,6 +6,7 @@ add_executable(sink_tests ${CMAKE_CURRENT_LIST_DIR}/sink_stream_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/test_signal_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/device_format_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/half_feed_test.cpp
+                          ${CMAKE_CURRENT_LIST_DIR}/packet_placement_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/sink_devices_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/sink_stored_settings_test.cpp
                           ${CMAKE_CURRENT_LIST_DIR}/fake_stream_driver.cpp)
