@@ -4,6 +4,14 @@
 #include <climits>
 
 namespace tavro::sink {
+namespace {
+
+// The wait for a lost packet is twice the slowest recent round trip and
+// 2 ms more; the packet that follows a late one comes within one such round
+// trip of it, however the network jitters.
+constexpr int64_t kFollowerMarginNs = 1'000'000;
+
+}  // namespace
 
 PacketPlacement::PacketPlacement(size_t packetBytes, bool tellsCopies, int64_t copyHoldNs)
     : packetBytes_(packetBytes),
@@ -103,7 +111,7 @@ void PacketPlacement::dropHeld(int64_t& lateRoundTripNs) {
 }
 
 int64_t PacketPlacement::quietNs(int64_t waitNs) const {
-  return heldAfterLoss_ ? waitNs : copyHoldNs_;
+  return heldAfterLoss_ ? std::max(waitNs / 2 + kFollowerMarginNs, copyHoldNs_) : copyHoldNs_;
 }
 
 bool PacketPlacement::equalsPlayed(const uint8_t* packet) const {
