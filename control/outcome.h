@@ -13,6 +13,10 @@
 namespace tavro::control {
 
 inline constexpr char kNotificationMessageName[] = "TAVROStreamerDriver";
+// Held by the driver while a stream it started runs: a stream gets there only
+// once the streamer has taken its format, which is how the settings program
+// tells that a stream started well.
+inline constexpr char kStreamMutexName[] = "Global\\TAVROStreamer Driver";
 
 enum class Notification : uint32_t {
   kNone = 0,                 // nothing is posted

@@ -4,6 +4,7 @@
 
 #include "control/error_texts.h"
 #include "control/format_announcement.h"
+#include "control/outcome.h"
 #include "driver/process.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -12,7 +13,6 @@
 namespace tavro::driver {
 namespace {
 
-constexpr char kStreamMutexName[] = "Global\\TAVROStreamer Driver";
 constexpr uintptr_t kStreamProcessorMask = 2;
 constexpr uint32_t kDriveModeSettleMilliseconds = 3000;
 constexpr uint32_t kWakeByShutdownMilliseconds = 1000;
@@ -100,7 +100,7 @@ control::Outcome RunningStream::start(const Plan& plan, StartingThread& starting
                                                  static_cast<int32_t>(layout.datagramSize)});
   if (!outcome.ok()) return outcome;
 
-  stream->streamMutex_ = platform::createMutex(kStreamMutexName);
+  stream->streamMutex_ = platform::createMutex(control::kStreamMutexName);
   stream->session_.emplace(stream::Session::Parts{
       stream::streamConfig(settings, plan.sampleRate, plan.bufferFrames, layout.wireBits),
       plan.host, stream->packet_.get(), *stream->transport_, plan.state, connection,

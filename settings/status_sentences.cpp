@@ -30,10 +30,22 @@ std::string sentenceFor(uint32_t code) {
   return "The driver reported problem " + std::to_string(code) + ".";
 }
 
-std::string statusLine(uint32_t code, int hour, int minute, int second) {
+namespace {
+
+std::string timeOfDay(int hour, int minute, int second) {
   char time[16];
   std::snprintf(time, sizeof time, "%02d:%02d:%02d  ", hour % 100, minute % 100, second % 100);
-  return time + sentenceFor(code);
+  return time;
+}
+
+}  // namespace
+
+std::string statusLine(uint32_t code, int hour, int minute, int second) {
+  return timeOfDay(hour, minute, second) + sentenceFor(code);
+}
+
+std::string startedWellLine(int hour, int minute, int second) {
+  return timeOfDay(hour, minute, second) + "A stream started well: no problem since.";
 }
 
 }  // namespace tavro::settings

@@ -25,6 +25,10 @@ constexpr WPARAM kDeviceProbe = 1;
 // After Start, the streamer needs a moment before it answers its device list.
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshDelayMs = 1500;
+// The driver sends nothing when a stream starts well; the mutex it holds
+// while one runs says so, looked for this often.
+constexpr UINT_PTR kStreamWatchTimer = 2;
+constexpr UINT kStreamWatchMs = 1000;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 constexpr size_t kStatusLinesKept = 200;
@@ -140,6 +144,7 @@ LRESULT SettingsWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         KillTimer(window_, kRefreshTimer);
         refreshLocalStreamer();
       }
+      if (wParam == kStreamWatchTimer) watchStream();
       return 0;
     case DM_GETDEFID:
       return MAKELONG(ids::kOk, DC_HASDEFID);
@@ -182,9 +187,52 @@ void SettingsWindow::onCreate() {
   fillChoices();
   stored_ = loadPanelValues();
   showValues(stored_);
-  SendMessageW(item(ids::kStatus), LB_ADDSTRING, 0,
-               reinterpret_cast<LPARAM>(L"No problem reported by the driver."));
+  addStatusLine(L"No problem reported by the driver.");
   tray_ = std::make_unique<TrayIcon>(window_);
+  SetTimer(window_, kStreamWatchTimer, kStreamWatchMs, nullptr);
+}
+
+void SettingsWindow::watchStream() {
+  HANDLE running = OpenMutexA(SYNCHRONIZE, FALSE, control::kStreamMutexName);
+  const bool streaming = running != nullptr;
+  if (running != nullptr) CloseHandle(running);
+  const bool started = streaming && !streaming_;
+  streaming_ = streaming;
+  if (!started || !problemSeen_) return;
+  // A stale error would say the driver is broken while it plays.
+  problemSeen_ = false;
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  clearStatus();
+  addStatusLine(fromCodePage(startedWellLine(now.wHour, now.wMinute, now.wSecond), CP_UTF8));
+  tray_->setTip(L"TAVRO: streaming");
+}
+
+void SettingsWindow::clearStatus() {
+  HWND status = item(ids::kStatus);
+  SendMessageW(status, LB_RESETCONTENT, 0, 0);
+  SendMessageW(status, LB_SETHORIZONTALEXTENT, 0, 0);
+}
+
+void SettingsWindow::addStatusLine(const std::wstring& line) {
+  HWND status = item(ids::kStatus);
+  if (SendMessageW(status, LB_GETCOUNT, 0, 0) >= static_cast<LRESULT>(kStatusLinesKept)) {
+    SendMessageW(status, LB_DELETESTRING, 0, 0);
+  }
+  const LRESULT at = SendMessageW(status, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+  SendMessageW(status, LB_SETTOPINDEX, static_cast<WPARAM>(at), 0);
+  // A sentence wider than the list scrolls sideways instead of being cut off.
+  HDC dc = GetDC(status);
+  const HGDIOBJ before =
+      SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(status, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+  SelectObject(dc, before);
+  ReleaseDC(status, dc);
+  const LRESULT wide = size.cx + GetSystemMetrics(SM_CXEDGE) * 4;
+  if (wide > SendMessageW(status, LB_GETHORIZONTALEXTENT, 0, 0)) {
+    SendMessageW(status, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(wide), 0);
+  }
 }
 
 void SettingsWindow::fillChoices() {
@@ -357,14 +405,9 @@ void SettingsWindow::onNotification(uint32_t code) {
   GetLocalTime(&now);
   const std::wstring line =
       fromCodePage(statusLine(code, now.wHour, now.wMinute, now.wSecond), CP_UTF8);
-  HWND status = item(ids::kStatus);
-  if (!problemSeen_) SendMessageW(status, LB_RESETCONTENT, 0, 0);  // "No problem reported"
+  if (!problemSeen_) clearStatus();  // "No problem reported", or the last good start
   problemSeen_ = true;
-  if (SendMessageW(status, LB_GETCOUNT, 0, 0) >= static_cast<LRESULT>(kStatusLinesKept)) {
-    SendMessageW(status, LB_DELETESTRING, 0, 0);
-  }
-  const LRESULT at = SendMessageW(status, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-  SendMessageW(status, LB_SETTOPINDEX, static_cast<WPARAM>(at), 0);
+  addStatusLine(line);
   const std::wstring sentence = fromCodePage(sentenceFor(code), CP_UTF8);
   tray_->setTip(L"TAVRO: " + sentence);
   if (!IsWindowVisible(window_)) tray_->showBalloon(L"TAVRO Driver", sentence);

@@ -28,6 +28,10 @@ class SettingsWindow {
   void onProbeDone(WPARAM purpose, LPARAM result);
   void onNotification(uint32_t code);
   void onDpiChanged(UINT dpi, const RECT& suggested);
+  // Clears the error state once a stream starts well.
+  void watchStream();
+  void clearStatus();
+  void addStatusLine(const std::wstring& line);
 
   void fillChoices();
   void showValues(const PanelValues& values);
@@ -52,6 +56,7 @@ class SettingsWindow {
   UINT taskbarCreatedMessage_ = 0;
   bool testRunning_ = false;
   bool problemSeen_ = false;
+  bool streaming_ = false;  // a stream was running at the last look
   std::string testHost_;  // what the running test asks, for its result's text
   bool deviceProbeRunning_ = false;
 };

@@ -51,7 +51,7 @@ const ControlPlace kControls[] = {
     {ids::kLocalStop, WC_BUTTONW, L"St&op", BS_PUSHBUTTON | kTab, 118, 386, 90, 26},
     {ids::kLocalState, WC_STATICW, L"", kLabel, 218, 391, 218, 20},
     {0, WC_STATICW, L"Stat&us:", kLabel, 10, 430, 440, 20},
-    {ids::kStatus, WC_LISTBOXW, L"", LBS_NOINTEGRALHEIGHT | WS_VSCROLL | LBS_NOSEL | kTab, 10,
+    {ids::kStatus, WC_LISTBOXW, L"", LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL | LBS_NOSEL | kTab, 10,
      450, 440, 92},
     {ids::kOk, WC_BUTTONW, L"OK", BS_DEFPUSHBUTTON | kTab, 198, 552, 80, 26},
     {ids::kCancel, WC_BUTTONW, L"Cancel", BS_PUSHBUTTON | kTab, 284, 552, 80, 26},

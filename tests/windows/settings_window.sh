@@ -84,6 +84,11 @@ listening "$work/refusing.log" || exit 1
 "$wine_run" "$play" --driver "$dll_here" --host "$refusing" --signal --seconds 1 >"$work/refused.out" 2>&1
 drive wait-text 1020 "does not play this sample rate" 20000
 
+row "the next stream that starts well clears the error state"
+"$wine_run" "$play" --driver "$dll_here" --host "$address" --signal --seconds 2 >"$work/good.out" 2>&1 ||
+  { fail "the good stream did not play"; tr -d '\r' <"$work/good.out"; }
+drive wait-text 1020 "A stream started well: no problem since." 20000
+
 row "Test shows the driver's text where nobody listens, and the sink's settings and interfaces"
 drive command 2001 wait-window 5000 click 1002 set 1003 "$nobody" click 1004 \
   wait-text 1005 "$nobody: Unable to connect to TAVROStreamer: Is server running?" 30000
