@@ -65,7 +65,7 @@ TEST_P(LossBench, Plays) {
   figures.underruns = r.underruns;
   figures.lost = r.lost;
   figures.dropped = relay_->datagramsDropped();
-  figures.playedSeconds = static_cast<double>(r.packets + r.lost) * r.packetFrames / kRate;
+  figures.playedSeconds = static_cast<double>(r.packets + r.lost + r.unanswered) * r.packetFrames / kRate;
   for (const std::string& line : peer->lines()) {
     unsigned long long ms = 0;
     if (std::sscanf(line.c_str(), "underrun (at least %llu ms)", &ms) == 1) figures.dryMs += ms;

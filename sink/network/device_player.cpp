@@ -263,7 +263,11 @@ DevicePlayer::Step DevicePlayer::complete(int64_t cameNs, bool timed) {
     if (lossDeadline_ && timed) learnRoundTrip(cameNs - tickSentNs_[index % kTickRing]);
   }
   ++packets_;
-  if (placement_) placement_->played(current_->bytes.data());
+  givenUpSincePlayed_ = 0;
+  if (placement_) {
+    placement_->played(current_->bytes.data());
+    overdueWhenPlayed_ = placement_->overdue();
+  }
   const Step step = play(current_->bytes.data());
   current_->index = index;
   queue_.push(std::move(current_));
@@ -294,6 +298,7 @@ DevicePlayer::Step DevicePlayer::giveUpLost(int64_t now) {
       // Its credit is taken back: the card's room asks for the next one.
       datagrams_->restart();
       ++lost_;
+      ++givenUpSincePlayed_;
       return play(nullptr);
   }
   return Step::kGoOn;
@@ -443,6 +448,13 @@ uint64_t DevicePlayer::underruns() const {
   return underruns_ + (device_ ? device_->underrunsSeen() : 0);
 }
 
+uint64_t DevicePlayer::unanswered() const {
+  // A late packet shows the driver was still answering: the oldest of these
+  // ticks was its, and only those after it went unanswered.
+  const uint64_t cameLate = placement_ ? placement_->overdue() - overdueWhenPlayed_ : 0;
+  return givenUpSincePlayed_ - std::min(givenUpSincePlayed_, cameLate);
+}
+
 uint64_t DevicePlayer::deviceDelayUs() const {
   return delaySamples_ == 0 ? 0 : delaySumUs_ / delaySamples_;
 }
@@ -461,7 +473,8 @@ void DevicePlayer::fill(StreamReport& report) const {
   report.deviceFormat = device_ ? sampleName(device_->sample()) : "-";
   report.dsd = dsd_;
   report.underruns = underruns();
-  report.lost = lost_;
+  report.unanswered = unanswered();
+  report.lost = lost_ - report.unanswered;
   report.overdue = placement_ ? placement_->overdue() : 0;
   report.deviceDelayUs = deviceDelayUs();
 }

@@ -62,6 +62,7 @@ class DevicePlayer {
   void printStatus(int64_t now);
   bool limitReached(int64_t now);
   uint64_t deviceDelayUs() const;
+  uint64_t unanswered() const;
   uint64_t underruns() const;
   uint64_t inFlight() const { return asked_ - arrived(); }
   uint64_t arrived() const { return packets_ + malformed_ + lost_; }
@@ -96,6 +97,10 @@ class DevicePlayer {
   uint64_t bytes_ = 0;
   uint64_t malformed_ = 0;
   uint64_t lost_ = 0;
+  // Given up since a packet last played, and of the late ones counted then:
+  // give-ups no packet followed are the stream's end, unless one came late.
+  uint64_t givenUpSincePlayed_ = 0;
+  uint64_t overdueWhenPlayed_ = 0;
   uint64_t foreign_ = 0;
   uint64_t unasked_ = 0;
   StreamEnd driverEnd_ = StreamEnd::kDriver;  // how a failed control connection ended

@@ -41,7 +41,8 @@ std::string summaryLine(const StreamReport& r) {
   line += " device=" + (r.device.empty() ? std::string("-") : r.device) +
           " format=" + (r.deviceFormat.empty() ? std::string("-") : r.deviceFormat) +
           " dsd=" + r.dsd + field("underruns", r.underruns) + field("lost", r.lost) +
-          field("overdue", r.overdue) + field("device-delay-us", r.deviceDelayUs);
+          field("overdue", r.overdue) + field("unanswered", r.unanswered) +
+          field("device-delay-us", r.deviceDelayUs);
   line += std::string(" end=") + endName(r.end) + " file=" + (r.file.empty() ? "-" : r.file);
   return line;
 }

@@ -59,6 +59,9 @@ struct StreamReport {
   uint64_t underruns = 0;
   uint64_t lost = 0;           // UDP packets that never came, played as silence
   uint64_t overdue = 0;        // of those, packets that came after they were given up
+  // Ticks given up after the driver's last packet: the stream was ending,
+  // so nothing was lost, though silence played in their slots.
+  uint64_t unanswered = 0;
   uint64_t deviceDelayUs = 0;  // the card's queue after each packet, on average
   StreamEnd end = StreamEnd::kDriver;
 

@@ -77,16 +77,23 @@ TEST_P(CardBitExactTest, TheCardIsGivenEverySampleTheHostPlayedUnchanged) {
   const sink::StreamReport r = report(1);
   EXPECT_EQ(r.deviceFormat, sink::sampleName(c.expected)) << sink::summaryLine(r);
   EXPECT_EQ(r.dsd, isDsdRate(c.rate) ? (sink::isNativeDsd(c.expected) ? "native" : "dop") : "-");
-  EXPECT_TRUE(r.bitExact()) << sink::summaryLine(r);
   EXPECT_EQ(r.underruns, 0u);
   EXPECT_GE(r.packets + 1, static_cast<uint64_t>(played.halves));
+  // Over UDP a packet later than the wait the sink has learned is given up
+  // and costs its slot, which a loaded machine makes happen now and then:
+  // such a packet comes after all, so nothing was lost for good. The ticks
+  // left unanswered when the driver stops play silence after the last packet.
+  EXPECT_EQ(r.lost, r.overdue) << sink::summaryLine(r);
+  if (c.wire == Wire::kTcp || r.overdue == 0) {
+    EXPECT_TRUE(r.bitExact()) << sink::summaryLine(r);
+  }
 
-  const Bytes captured = card_->captured(kCard);
-  const uint64_t frames = r.packets * r.packetFrames;
-  const Bytes expected = expectedBytes(c.wordLength, isDsdRate(c.rate), c.expected, frames);
-  ASSERT_EQ(captured.size(), expected.size()) << sink::summaryLine(r);
-  const auto [got, want] = std::mismatch(captured.begin(), captured.end(), expected.begin());
-  EXPECT_TRUE(got == captured.end()) << "first difference at byte " << (got - captured.begin());
+  const uint64_t slots = r.packets + r.lost + r.unanswered;
+  const Bytes expected =
+      expectedBytes(c.wordLength, isDsdRate(c.rate), c.expected, slots * r.packetFrames);
+  const Slots found = checkSlots(card_->captured(kCard), expected, slots, isDsdRate(c.rate));
+  EXPECT_EQ(found.silent, r.lost + r.unanswered) << sink::summaryLine(r);
+  EXPECT_GE(found.silentAtTheEnd, r.unanswered);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, CardBitExactTest, ::testing::ValuesIn(kCardCases),
@@ -295,35 +302,14 @@ TEST_P(CardNetworkTest, EveryPacketThatArrivesPlaysOnceInItsPlaceAndSilenceFills
   // the driver's thread as much as on the sink: tavro-loss-bench measures it
   // beside the earlier wait. Here only what must hold on any machine.
 
-  // The card's capture, packet by packet: the signal in its place, or silence.
-  const Bytes captured = card_->captured(kCard);
-  const uint64_t slots = r.packets + r.lost;
-  const size_t slotBytes = size_t{r.packetFrames} * 6;
+  const uint64_t slots = r.packets + r.lost + r.unanswered;
   const Bytes expected = expectedBytes(24, dsd, DeviceSample::kS24_3Le, slots * r.packetFrames);
-  ASSERT_EQ(captured.size(), expected.size()) << sink::summaryLine(r);
-  uint64_t silent = 0;
-  uint64_t silentAtTheEnd = 0;
-  for (uint64_t slot = 0; slot < slots; ++slot) {
-    const auto at = static_cast<ptrdiff_t>(slot * slotBytes);
-    if (std::equal(captured.begin() + at, captured.begin() + at + slotBytes,
-                   expected.begin() + at)) {
-      silentAtTheEnd = 0;
-      continue;
-    }
-    ++silent;
-    ++silentAtTheEnd;
-    for (size_t i = 0; i < slotBytes; ++i) {
-      const uint8_t want = !dsd ? 0 : i % 3 == 2 ? expected[at + i] : sink::kDsdSilence;
-      ASSERT_EQ(captured[at + i], want) << "packet " << slot << " byte " << i;
-    }
-  }
-  EXPECT_EQ(silent, r.lost);
-  // Each dropped datagram is a lost packet, and each copy is dropped. The
-  // ticks the sink sends after the driver's last packet, until its stop
-  // datagram comes, go unanswered and are given up too: one on an idle
-  // machine, more when the stop is slow to come.
-  EXPECT_LE(r.lost - r.overdue, dropped + std::max<uint64_t>(silentAtTheEnd, 1))
-      << sink::summaryLine(r);
+  const Slots found = checkSlots(card_->captured(kCard), expected, slots, dsd);
+  EXPECT_EQ(found.silent, r.lost + r.unanswered) << sink::summaryLine(r);
+  EXPECT_GE(found.silentAtTheEnd, r.unanswered);
+  // Each dropped datagram is a lost packet, and each copy is dropped; the
+  // driver's last packet, dropped, cannot be told from its stop.
+  EXPECT_LE(r.lost - r.overdue, dropped) << sink::summaryLine(r);
   EXPECT_GE(r.lost - r.overdue + 2, dropped) << sink::summaryLine(r);
 }
 
@@ -422,7 +408,7 @@ TEST_F(SoundCardStreamTest, DigitalSilenceOverUdpPlaysWholeThoughEveryPacketIsAl
   EXPECT_EQ(r.underruns, 0u);
   EXPECT_GE(r.packets + r.lost + 1, static_cast<uint64_t>(played.halves));
   const Bytes captured = card_->captured(kCard);
-  EXPECT_EQ(captured.size(), (r.packets + r.lost) * r.packetFrames * 6);
+  EXPECT_EQ(captured.size(), (r.packets + r.lost + r.unanswered) * r.packetFrames * 6);
   EXPECT_TRUE(std::all_of(captured.begin(), captured.end(), [](uint8_t b) { return b == 0; }));
 }
 

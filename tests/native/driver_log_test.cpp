@@ -90,8 +90,9 @@ TEST_F(DriverLogTest, AStreamIsLoggedOnlyWhenTheFileExists) {
     std::smatch counts;
     const std::regex countsLine("packets ([0-9]+), ticks ([0-9]+), ignored ticks ([0-9]+)");
     ASSERT_TRUE(std::regex_search(text, counts, countsLine)) << text;
-    EXPECT_GE(std::stoul(counts[1]), 12u);
-    EXPECT_GE(std::stoul(counts[2]), 11u);
+    // The host's stop may come while its last half is on its way out.
+    EXPECT_GE(std::stoul(counts[1]) + 1, static_cast<unsigned long>(result.halves));
+    EXPECT_GE(std::stoul(counts[2]) + 2, static_cast<unsigned long>(result.halves));
     // A tick may meet the host's stop; none of those played is ignored.
     EXPECT_LE(std::stoul(counts[3]), 1u);
     EXPECT_EQ(platform::callCount(platform::Call::AppendToFile),

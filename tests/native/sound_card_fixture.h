@@ -4,6 +4,7 @@
 // and keeps every byte; optionally through a relay that does to the
 // driver's datagrams what a network does. What the card must have been
 // given is computed from the test signal itself.
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -79,6 +80,42 @@ inline Bytes expectedBytes(uint32_t wireBits, bool dsd, DeviceSample sample, uin
     }
   }
   return out;
+}
+
+// The card's capture slot by slot, a packet to a slot: each holds its own
+// part of the signal, or silence standing in for it, whose every byte is
+// silence's or the signal's (DoP's markers and a container's padding go on).
+struct Slots {
+  uint64_t silent = 0;
+  uint64_t silentAtTheEnd = 0;
+};
+
+inline Slots checkSlots(const Bytes& captured, const Bytes& expected, uint64_t slots, bool dsd) {
+  Slots found;
+  if (slots == 0 || captured.size() != expected.size()) {
+    ADD_FAILURE() << captured.size() << " bytes captured, " << expected.size() << " expected";
+    return found;
+  }
+  const size_t slotBytes = expected.size() / slots;
+  const uint8_t silence = dsd ? sink::kDsdSilence : 0;
+  for (uint64_t slot = 0; slot < slots; ++slot) {
+    const size_t at = slot * slotBytes;
+    if (std::equal(captured.begin() + at, captured.begin() + at + slotBytes,
+                   expected.begin() + at)) {
+      found.silentAtTheEnd = 0;
+      continue;
+    }
+    ++found.silent;
+    ++found.silentAtTheEnd;
+    for (size_t i = at; i < at + slotBytes; ++i) {
+      if (captured[i] != expected[i] && captured[i] != silence) {
+        ADD_FAILURE() << "packet " << slot << " byte " << i - at
+                      << " is neither the signal's nor silence";
+        return found;
+      }
+    }
+  }
+  return found;
 }
 
 class SoundCardStreamTest : public StreamTest {
