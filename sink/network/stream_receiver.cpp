@@ -22,22 +22,22 @@ StreamReceiver::StreamReceiver(const SessionSetup& setup, TickPacer& pacer, Pack
       format_(setup.consumer.format),
       pacer_(pacer),
       queue_(queue),
-      datagrams_(setup.udp, format_.datagramSize, format_.datagramsPerPacket()) {
+      wire_(format_, setup.transport, setup.control, setup.udp) {
   current_ = queue_.take();
 }
 
 StreamEnd StreamReceiver::run() {
-  const StreamEnd end = setup_.transport == 2 ? receiveUdp() : receiveTcp();
+  const StreamEnd end = receive();
   endNs_ = os::monotonicNs();
   return end;
 }
 
-StreamReceiver::Ready StreamReceiver::wait(os::Socket data, bool watchControl, int64_t timeoutNs) {
-  // No placeholder entry for the control connection: Winsock's poll fails
-  // on a socket that is not one.
-  os::PollEntry watched[3] = {os::readable(setup_.wake), os::readable(data),
+StreamReceiver::Ready StreamReceiver::wait(int64_t timeoutNs, bool watchControl) {
+  // In mode 1 the data is the control connection. No placeholder entry for
+  // it otherwise: Winsock's poll fails on a socket that is not one.
+  os::PollEntry watched[3] = {os::readable(setup_.wake), os::readable(wire_.socket()),
                               os::readable(setup_.control)};
-  const int ready = os::poll(watched, watchControl ? 3 : 2, timeoutNs);
+  const int ready = os::poll(watched, wire_.datagrams() && watchControl ? 3 : 2, timeoutNs);
   if (ready <= 0) return Ready::kNothing;
   if (watched[0].revents != 0) return Ready::kStop;
   if (watched[1].revents != 0) return Ready::kData;
@@ -54,7 +54,7 @@ void StreamReceiver::startPacing(const TickPacer::Target& target) {
 void StreamReceiver::complete() {
   const int64_t now = os::monotonicNs();
   // A malformed packet took its tick's place: later packets keep their numbers.
-  const uint64_t index = packets_ + malformed_;
+  const uint64_t index = packets_ + wire_.malformed();
   if (index > 0) {
     if (pacer_.sent() < index) {
       ++unasked_;
@@ -75,106 +75,70 @@ void StreamReceiver::complete() {
 
 bool StreamReceiver::limitReached() {
   if (setup_.tickLimit == 0 || setup_.ticks.silentAtLimit || !pacer_.done()) return false;
-  if (packets_ + malformed_ >= pacer_.sent() + 1) return true;
+  if (packets_ + wire_.malformed() >= pacer_.sent() + 1) return true;
   const int64_t now = os::monotonicNs();
   if (limitSeenNs_ < 0) limitSeenNs_ = now;
   return now - limitSeenNs_ > kLastPacketGraceNs + 4 * format_.periodNs();
 }
 
-StreamEnd StreamReceiver::receiveTcp() {
-  transport_ = "tcp";
-  TickPacer::Target target;
-  target.socket = setup_.control;
-  startPacing(target);
-  uint32_t filled = 0;
-  for (;;) {
-    const Ready ready = wait(setup_.control, false, kPollNs);
-    if (ready == Ready::kStop) return StreamEnd::kStopped;
-    if (ready == Ready::kData) {
-      const os::Io got = os::receive(setup_.control, current_->bytes.data() + filled,
-                                     format_.packetBytes - filled);
-      if (got.ended()) {
-        if (filled > 0) ++malformed_;  // a packet cut short
-        return controlFailure(got.error);
-      }
-      if (got.bytes > 0) {
-        bytes_ += static_cast<uint64_t>(got.bytes);
-        filled += static_cast<uint32_t>(got.bytes);
-        if (filled == format_.packetBytes) {
-          complete();
-          filled = 0;
-        }
-      }
-    }
-    if (limitReached()) {
-      if (filled > 0) ++malformed_;
-      return StreamEnd::kTickLimit;
-    }
-  }
-}
-
-void StreamReceiver::takeDatagram() {
-  switch (datagrams_.take(current_->bytes.data())) {
-    case DatagramIntake::Kind::kNothing:
-      return;
-    case DatagramIntake::Kind::kPriming: {
-      transport_ = datagrams_.transport();
-      setup_.print(datagrams_.describePriming());
+std::optional<StreamEnd> StreamReceiver::takeFromWire() {
+  switch (wire_.take(current_->bytes.data())) {
+    case PacketAssembler::Kind::kPriming: {
+      transport_ = wire_.intake().transport();
+      setup_.print(wire_.intake().describePriming());
       TickPacer::Target target;
       target.socket = setup_.udp;
       target.datagram = true;
-      target.to = datagrams_.source();
+      target.to = wire_.intake().source();
       startPacing(target);
-      return;
+      break;
     }
-    case DatagramIntake::Kind::kForeign:
-      ++foreign_;
-      return;
-    case DatagramIntake::Kind::kPiece:
-      bytes_ += datagrams_.lastBytes();
-      return;
-    case DatagramIntake::Kind::kPacket:
-      bytes_ += datagrams_.lastBytes();
+    case PacketAssembler::Kind::kPacket:
       complete();
-      return;
-    case DatagramIntake::Kind::kStop:
-      if (datagrams_.dropped() > 0) ++malformed_;  // the packet under way stays incomplete
-      setup_.print("stop datagram of " + std::to_string(datagrams_.lastBytes()) + " bytes");
-      return;
-    case DatagramIntake::Kind::kMalformed:
-      // It spoils the packet it belongs to, which is the one under way if
-      // there is one.
-      bytes_ += datagrams_.lastBytes();
-      ++malformed_;
-      return;
+      break;
+    case PacketAssembler::Kind::kStop:
+      setup_.print(wire_.describeStop());
+      break;
+    case PacketAssembler::Kind::kEnded:
+      return controlFailure(wire_.endError());
+    case PacketAssembler::Kind::kNothing:
+    case PacketAssembler::Kind::kPiece:
+    case PacketAssembler::Kind::kMalformed:
+      break;
   }
+  return std::nullopt;
 }
 
 void StreamReceiver::drainDatagrams() {
   const int64_t until = os::monotonicNs() + kDrainLimitNs;
-  while (os::monotonicNs() < until && wait(setup_.udp, false, kDrainQuietNs) == Ready::kData) {
-    takeDatagram();
-  }
+  while (os::monotonicNs() < until && wait(kDrainQuietNs, false) == Ready::kData) takeFromWire();
 }
 
-StreamEnd StreamReceiver::receiveUdp() {
-  transport_ = "udp";
+StreamEnd StreamReceiver::receive() {
+  transport_ = wire_.datagrams() ? "udp" : "tcp";
+  if (!wire_.datagrams()) {
+    TickPacer::Target target;
+    target.socket = setup_.control;
+    startPacing(target);
+  }
   for (;;) {
-    const Ready ready = wait(setup_.udp, true, kPollNs);
+    const Ready ready = wait(kPollNs, true);
     if (ready == Ready::kStop) return StreamEnd::kStopped;
-    if (ready == Ready::kData) takeDatagram();
+    if (ready == Ready::kData) {
+      if (const std::optional<StreamEnd> end = takeFromWire()) return *end;
+    }
     if (ready == Ready::kControl) {
+      // In mode 2 the driver says nothing more on it: only its end matters.
       uint8_t unexpected[64];
       const os::Io got = os::receive(setup_.control, unexpected, sizeof unexpected);
       if (got.ended()) {
-        const StreamEnd end = controlFailure(got.error);
         drainDatagrams();
-        if (datagrams_.pieces() > 0) ++malformed_;
-        return end;
+        wire_.cutShort();
+        return controlFailure(got.error);
       }
     }
     if (limitReached()) {
-      if (datagrams_.pieces() > 0) ++malformed_;
+      wire_.cutShort();
       return StreamEnd::kTickLimit;
     }
   }

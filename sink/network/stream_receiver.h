@@ -5,9 +5,10 @@
 // tick and queues it for checking.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "sink/network/datagram_intake.h"
+#include "sink/network/packet_assembler.h"
 #include "sink/network/stream_session.h"
 #include "sink/network/tick_pacer.h"
 #include "sink/report/latency_stats.h"
@@ -23,13 +24,13 @@ class StreamReceiver {
   StreamEnd run();
 
   uint64_t packets() const { return packets_; }
-  uint64_t bytes() const { return bytes_; }
-  uint64_t malformed() const { return malformed_; }
+  uint64_t bytes() const { return wire_.bytes(); }
+  uint64_t malformed() const { return wire_.malformed(); }
   uint64_t unasked() const { return unasked_; }
   // Packets whose last byte came after the next tick was due on the pacer's
   // schedule: a streamer would have had nothing to play by then.
   uint64_t late() const { return late_; }
-  uint64_t foreign() const { return foreign_; }
+  uint64_t foreign() const { return wire_.foreign(); }
   bool pacing() const { return pacing_; }
   int64_t endNs() const { return endNs_; }
   const std::string& transport() const { return transport_; }
@@ -38,11 +39,12 @@ class StreamReceiver {
  private:
   enum class Ready { kNothing, kData, kControl, kStop };
 
-  StreamEnd receiveTcp();
-  StreamEnd receiveUdp();
-  Ready wait(os::Socket data, bool watchControl, int64_t timeoutNs);
+  StreamEnd receive();
+  // `watchControl`: in mode 2, whether the control connection's end is looked for.
+  Ready wait(int64_t timeoutNs, bool watchControl);
   void startPacing(const TickPacer::Target& target);
-  void takeDatagram();
+  // How the stream ended, if what came ends it.
+  std::optional<StreamEnd> takeFromWire();
   void drainDatagrams();
   void complete();
   bool limitReached();
@@ -53,13 +55,10 @@ class StreamReceiver {
   PacketQueue& queue_;
   LatencyStats latency_;
   std::unique_ptr<Packet> current_;
-  DatagramIntake datagrams_;
+  PacketAssembler wire_;
   uint64_t packets_ = 0;
-  uint64_t bytes_ = 0;
-  uint64_t malformed_ = 0;
   uint64_t unasked_ = 0;
   uint64_t late_ = 0;
-  uint64_t foreign_ = 0;
   bool pacing_ = false;
   int64_t limitSeenNs_ = -1;
   int64_t endNs_ = 0;
