@@ -1,7 +1,8 @@
 #pragma once
 // The hand-over between the sink's thread, which writes each packet's frames
-// as it comes, and a device's own thread (an ASIO driver's bufferSwitch),
-// which takes one half at a time into the DAC's planar buffers. One writer
+// as it comes, and a device's own thread, which takes them out: an ASIO
+// driver's bufferSwitch one half at a time into the DAC's planar buffers,
+// a WASAPI endpoint what its buffer has room for, interleaved. One writer
 // and one reader, the positions atomics: a driver's callback must never wait
 // on a lock the sink holds.
 //
@@ -18,7 +19,7 @@ struct HalfFeedShape {
   uint32_t sampleBytes = 0;     // one channel's sample in the DAC's buffer
   uint32_t channels = 2;        // interleaved as written, planar as taken
   uint32_t capacityFrames = 0;  // what the feed holds at most
-  uint32_t halfFrames = 0;      // what one bufferSwitch takes
+  uint32_t halfFrames = 0;      // what one bufferSwitch takes; the most one take asks for
   uint32_t startFrames = 0;     // the prefill before the first half plays
   uint8_t silence = 0;          // the byte a silent sample is made of
 };
@@ -38,12 +39,17 @@ class HalfFeed {
   bool takeUnderrun() { return underrun_.exchange(false, std::memory_order_acq_rel); }
   // The stream's end: what is queued plays although the prefill is not in.
   void drain() { draining_.store(true, std::memory_order_release); }
+  bool draining() const { return draining_.load(std::memory_order_acquire); }
 
   // The reader's side: one half, de-interleaved into `planes[channel]`.
   void takeHalf(uint8_t* const* planes);
+  // Or `frames` (at most halfFrames) interleaved, as written, into `out`.
+  void takeFrames(uint8_t* out, uint32_t frames);
   uint64_t halvesTaken() const { return halves_.load(std::memory_order_acquire); }
 
  private:
+  void take(uint32_t frames, uint8_t* const* planes, uint8_t* interleaved);
+
   const HalfFeedShape shape_;
   const uint32_t frameBytes_;
   std::vector<uint8_t> ring_;

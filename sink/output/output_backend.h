@@ -32,6 +32,7 @@ struct DeviceKind {
 };
 inline constexpr DeviceKind kDeviceKinds[] = {
     {"ASIO: ", "the Windows build, through an installed ASIO driver"},
+    {"WASAPI: ", "the Windows build, through a WASAPI endpoint in exclusive mode"},
 };
 
 }  // namespace tavro::sink

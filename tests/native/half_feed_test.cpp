@@ -28,15 +28,22 @@ struct Played {
   std::vector<uint32_t> frames;
   std::string fault;
 
-  void take(HalfFeed& feed) {
-    const uint32_t half = feed.shape().halfFrames;
-    std::vector<uint8_t> left(size_t{half} * 4), right(size_t{half} * 4);
-    uint8_t* planes[2] = {left.data(), right.data()};
-    feed.takeHalf(planes);
-    for (uint32_t i = 0; i < half; ++i) {
+  // A half into planar buffers (an ASIO DAC), or with `interleaved` that
+  // many frames as written (a WASAPI endpoint's free room).
+  void take(HalfFeed& feed, uint32_t interleaved = 0) {
+    const uint32_t count = interleaved != 0 ? interleaved : feed.shape().halfFrames;
+    std::vector<uint8_t> left(size_t{count} * 8), right(size_t{count} * 4);
+    if (interleaved != 0) {
+      feed.takeFrames(left.data(), count);
+    } else {
+      uint8_t* planes[2] = {left.data(), right.data()};
+      feed.takeHalf(planes);
+    }
+    for (uint32_t i = 0; i < count; ++i) {
       uint32_t l = 0, r = 0;
-      std::memcpy(&l, left.data() + size_t{i} * 4, 4);
-      std::memcpy(&r, right.data() + size_t{i} * 4, 4);
+      std::memcpy(&l, left.data() + size_t{i} * (interleaved != 0 ? 8 : 4), 4);
+      std::memcpy(
+          &r, interleaved != 0 ? left.data() + size_t{i} * 8 + 4 : right.data() + size_t{i} * 4, 4);
       if (l == 0 ? r != 0 : r != l + 1) fault = "channels differ at frame " + std::to_string(i);
       frames.push_back(l);
     }
@@ -79,7 +86,8 @@ struct FeedCase {
   uint32_t packetFrames;
   uint32_t halfFrames;
   uint32_t packets;
-  uint32_t stallHalves;  // the writer stops for this long, once, mid-stream
+  uint32_t stallHalves;      // the writer stops for this long, once, mid-stream
+  bool interleaved = false;  // takes of changing size, up to a half, as written
 };
 
 class HalfFeedTest : public ::testing::TestWithParam<FeedCase> {};
@@ -96,14 +104,15 @@ TEST_P(HalfFeedTest, PlaysEveryFrameOnceInOrderWithSilenceOnlyWhereItRanDry) {
   const int halves = 400;
   const int stallAt = 200;
   for (int half = 0; half < halves; ++half) {
-    const bool stalled = c.stallHalves > 0 && half >= stallAt &&
-                         half < stallAt + static_cast<int>(c.stallHalves);
+    const bool stalled =
+        c.stallHalves > 0 && half >= stallAt && half < stallAt + static_cast<int>(c.stallHalves);
     while (!stalled && feed.room() >= c.packetFrames) {
       makeFrames(written, c.packetFrames, packet);
       ASSERT_EQ(feed.write(packet.data(), c.packetFrames), c.packetFrames);
       written += c.packetFrames;
     }
-    played.take(feed);
+    // An endpoint's free room changes from one wake to the next.
+    played.take(feed, c.interleaved ? 1 + (static_cast<uint32_t>(half) * 193) % c.halfFrames : 0);
     underruns += feed.takeUnderrun();
   }
   feed.drain();
@@ -124,7 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FeedCase{"PacketsThatDoNotDivideTheHalf", 441, 256, 3, 0},
                       FeedCase{"EqualPacketsAndHalves", 256, 256, 2, 0},
                       FeedCase{"AStallLongerThanTheFeedRunsDryOnce", 48, 512, 4, 6},
-                      FeedCase{"AStallWithLargePackets", 1024, 64, 4, 80}),
+                      FeedCase{"AStallWithLargePackets", 1024, 64, 4, 80},
+                      FeedCase{"InterleavedTakesOfChangingSize", 441, 512, 4, 0, true},
+                      FeedCase{"InterleavedTakesThroughAStall", 48, 512, 4, 12, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HalfFeedDrainTest, AStreamShorterThanThePrefillPlaysWholeAtItsEnd) {
