@@ -91,6 +91,12 @@ underruns() {
   tr -d '\r' <"$work/$1.sink" | sed -nE 's/^summary:.* underruns=([0-9]+) .*/\1/p' | tail -n 1
 }
 show() { echo "--- $1"; tr -d '\r' <"$work/$1.play"; tr -d '\r' <"$work/$1.sink"; }
+received_frames() {  # packets times the frames of each, as the sink tells them
+  local log
+  log=$(tr -d '\r' <"$work/$1.sink")
+  echo $(($(sed -nE 's/^summary:.* packets=([0-9]+) .*/\1/p' <<<"$log" | tail -n 1) *
+    $(sed -nE 's/^stream 1: .*, ([0-9]+) frames per packet.*/\1/p' <<<"$log")))
+}
 
 # The driver sends 16 bits as asked only up to 48 kHz, 24 above.
 # name | the card's formats | its rates | sink options | play options | layout said | capture as
@@ -120,6 +126,10 @@ for row in "${rows[@]}"; do
   check "$name: the card was given the signal bit-exact" 0 "$result"
   check "$name: silence only where the sink counted an underrun" "$(underruns "$name")" \
     "$(sed -nE 's/.* ([0-9]+) silent gaps.*/\1/p' < <(tr -d '\r' <"$work/$name.check"))"
+  # Every frame that came was played, the last ones too: the endpoint is
+  # drained before it is stopped.
+  check "$name: the card played every frame the sink received" "$(received_frames "$name")" \
+    "$(sed -nE 's/^bit-exact: ([0-9]+) frames.*/\1/p' < <(tr -d '\r' <"$work/$name.check"))"
   [ "$result" -eq 0 ] || { show "$name"; tr -d '\r' <"$work/$name.check"; }
 done
 
@@ -170,10 +180,12 @@ check "vanish: the sink tells the device is gone" yes \
 check "vanish: the sink ends the stream" yes \
   "$(yes_no grep -q 'end=device-gone' <(tr -d '\r' <"$work/vanish.sink"))"
 rm -f "$work/control/vanish"
+# By the endpoint's id this time, which stays when names or order change.
+device="WASAPI: $(tr -d '\r' <"$work/list" | sed -nE 's/^WASAPI: Out: tavrocard  "(.*)"$/\1/p')"
 capture=$work/after-vanish.raw
 card "S24_3LE" "48000"
 stream after-vanish --word-length 24 -- --signal --rate 48000 --seconds 1
-check "after vanish: the next stream plays" 0 "$?"
+check "after vanish: the next stream plays, to the endpoint named by its id" 0 "$?"
 "$wine_run" "$capture_check" "Z:$capture" pcm 3 24 >"$work/after.check" 2>&1
 check "after vanish: bit-exact" 0 "$?"
 grep -q "end=device-gone" "$work/vanish.sink" || show vanish

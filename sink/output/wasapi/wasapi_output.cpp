@@ -12,12 +12,14 @@ namespace {
 constexpr GUID kIidRenderClient = {
     0xf294acfc, 0x3146, 0x4483, {0xa7, 0xbf, 0xad, 0xdc, 0xa7, 0xc2, 0x60, 0xe2}};
 constexpr REFERENCE_TIME kHnsPerMs = 10'000;
-// An endpoint that has taken nothing for this long, while it should have
-// played, has gone: Wine's endpoint goes quiet when its ALSA device
-// vanishes, where Windows says AUDCLNT_E_DEVICE_INVALIDATED. Well under the
-// second the driver waits for a tick, so that the sink, not the driver's
-// time-out, ends the stream and says why.
-constexpr int64_t kStalledNs = 500'000'000;
+// An endpoint that has played less than a quarter of what the clock says
+// over this long has gone: Wine's endpoint, when its ALSA device vanishes,
+// takes frames only now and then, where Windows says
+// AUDCLNT_E_DEVICE_INVALIDATED. Well under the two seconds a host waits for
+// its driver, so that the sink, not the host's patience, ends the stream and
+// says why.
+constexpr int64_t kStallWindowNs = 500'000'000;
+constexpr uint64_t kStallShare = 4;
 
 bool refuse(DeviceRefusal& refusal, int code, std::string reason) {
   refusal.code = code;
@@ -188,8 +190,8 @@ void WasapiOutput::feedEndpoint() {
   const bool onEvent = stream_.clocking == WasapiClocking::kEvent;
   const DWORD halfPeriodMs = std::max<DWORD>(1, static_cast<DWORD>(stream_.period / kHnsPerMs / 2));
   const HANDLE waits[2] = {renderWake_, bufferEvent_};
-  uint64_t lastPlayed = 0;
-  int64_t lastProgressNs = nowNs();
+  uint64_t playedAtWindow = 0;
+  int64_t windowStartNs = nowNs();
   while (!quit_.load(std::memory_order_acquire) && !gone()) {
     // Event-driven, the endpoint is filled when it asks, timer-driven each
     // half period; either way with what its buffer has free.
@@ -205,12 +207,14 @@ void WasapiOutput::feedEndpoint() {
     padding_.store(padding, std::memory_order_release);
     const uint64_t played = handedOver_.load(std::memory_order_relaxed) - padding;
     const int64_t now = nowNs();
-    if (played != lastPlayed) {
-      lastPlayed = played;
-      lastProgressNs = now;
-    } else if (now - lastProgressNs > kStalledNs) {
-      fail();
-      break;
+    if (now - windowStartNs >= kStallWindowNs) {
+      const uint64_t due = static_cast<uint64_t>(now - windowStartNs) * rate_ / 1'000'000'000;
+      if ((played - playedAtWindow) * kStallShare < due) {
+        fail();
+        break;
+      }
+      playedAtWindow = played;
+      windowStartNs = now;
     }
     // Timer-driven, an endpoint found empty has played silence of its own
     // (Wine's does, to keep its card from running dry): the sink was late,
