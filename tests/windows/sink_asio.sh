@@ -129,6 +129,17 @@ dac Int16LSB 44100 ""
 refusal type-too-narrow 3 --word-length 24 --interface Speakers -- --signal --rate 44100 --seconds 1
 dac Int32LSB 44100 ""
 refusal no-native-dsd 3 --word-length 24 --dsd native -- --dsd-signal --rate 2822400 --seconds 1
+# A DAC whose driver fails init or createBuffers: "ERROR 1", with the
+# driver's own words in the sink's refusal.
+for step in init buffers; do
+  touch "$work/control/refuse-$step"
+  refusal "refused-$step" 1 --word-length 24 -- --signal --rate 44100 --seconds 1
+  rm -f "$work/control/refuse-$step"
+done
+check "refused-init: the driver's own text is told" yes \
+  "$(yes_no grep -q "the test DAC is switched off" <(tr -d "\r" <"$work/refused-init.sink"))"
+check "refused-buffers: the driver's own text is told" yes \
+  "$(yes_no grep -q 'the test DAC has no memory left' <(tr -d '\r' <"$work/refused-buffers.sink"))"
 
 # A DAC that stalls for a second, then catches up as a real one would: the
 # sink counts the underrun and the signal goes on in order after silence.

@@ -159,6 +159,14 @@ card "S16_LE" "44100"
 refusal format-too-narrow 3 --word-length 24 -- --signal --rate 44100 --seconds 1
 card "S24_3LE S32_LE" "176400"
 refusal no-native-dsd 3 --word-length 24 --dsd native -- --dsd-signal --rate 2822400 --seconds 1
+# A card another program holds: Wine, which opens each card to list it,
+# then lists no endpoint for it, and the sink says so.
+card "S24_3LE" "44100"
+touch "$work/control/busy"
+refusal card-held-elsewhere 1 --word-length 24 -- --signal --rate 44100 --seconds 1
+rm -f "$work/control/busy"
+check "card-held-elsewhere: the sink says why" yes \
+  "$(yes_no grep -q "no active WASAPI endpoint" <(tr -d '\r' <"$work/card-held-elsewhere.sink"))"
 
 # The card vanishes mid-stream: the endpoint stops taking frames, the sink
 # ends the stream as for a vanished card, and the next stream plays once it
