@@ -37,6 +37,11 @@ int32_t regQueryValue(RegKey key, const char* value, uint32_t* type, uint8_t* da
                       uint32_t* size) noexcept;
 // RegSetValueExA(key, value, 0, REG_SZ, data, byteCount).
 int32_t regSetString(RegKey key, const char* value, const char* data, uint32_t byteCount) noexcept;
+// The same for a text in UTF-8, whatever the system's code page: a device's
+// name may hold characters the code page has not (RegGetValueW and
+// RegSetValueExW on Windows). `text` ends with its NUL; *size as above.
+int32_t regGetUtf8String(RegKey key, const char* value, char* buffer, uint32_t* size) noexcept;
+int32_t regSetUtf8String(RegKey key, const char* value, const char* text) noexcept;
 // RegSetValueExA(key, value, 0, REG_DWORD, ...). Used by tools and tests.
 int32_t regSetDword(RegKey key, const char* value, uint32_t data) noexcept;
 // RegEnumKeyA: the name of the index-th subkey.

@@ -57,6 +57,18 @@ void readNumber(const Key& key, const char* name, uint32_t& out) noexcept {
         static_cast<uint32_t>(bytes[3]) << 24;
 }
 
+// A device's name as UTF-8, whatever the system's code page.
+bool readUtf8(const Key& key, const char* name, std::string& out) {
+  char buffer[control::kValueBufferSize * 4] = {};
+  uint32_t size = sizeof buffer - 1;
+  if (!key.open() ||
+      platform::regGetUtf8String(key.get(), name, buffer, &size) != platform::kRegOk) {
+    return false;
+  }
+  out = buffer;
+  return true;
+}
+
 bool writeText(RegKey key, const char* name, const std::string& text) noexcept {
   return platform::regSetString(key, name, text.c_str(), static_cast<uint32_t>(text.size() + 1)) ==
          platform::kRegOk;
@@ -80,7 +92,7 @@ PanelValues loadPanelValues() noexcept {
     Key streamer;
     openForReading(kStreamerKey, streamer);
     LocalStreamerValues& local = values.local;
-    readText(streamer, "Device", local.device);
+    readUtf8(streamer, "Device", local.device);
     readNumber(streamer, "Transport", local.transport);
     readNumber(streamer, "WordLength", local.wordLength);
     readNumber(streamer, "BufferIndex", local.bufferIndex);
@@ -118,7 +130,7 @@ const char* storePanelValues(const PanelValues& values, const std::string& strea
     const LocalStreamerValues& local = values.local;
     const RegKey key = streamer.get();
     const bool stored =
-        writeText(key, "Device", local.device) &&
+        platform::regSetUtf8String(key, "Device", local.device.c_str()) == platform::kRegOk &&
         platform::regSetDword(key, "Transport", local.transport) == platform::kRegOk &&
         platform::regSetDword(key, "WordLength", local.wordLength) == platform::kRegOk &&
         platform::regSetDword(key, "BufferIndex", local.bufferIndex) == platform::kRegOk &&

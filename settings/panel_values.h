@@ -11,7 +11,7 @@ namespace tavro::settings {
 
 // HKCU\Software\TAVRO7\Streamer, as the streamer on this PC reads it.
 struct LocalStreamerValues {
-  std::string device;            // one name of its interface list; empty: its default
+  std::string device;            // one name of its interface list (UTF-8); empty: its default
   uint32_t transport = 1;        // 1: TCP on the control connection, 2: UDP
   uint32_t wordLength = 24;      // 16, 24 or 32
   uint32_t bufferIndex = 6;      // 0-9, the driver's buffer-size table

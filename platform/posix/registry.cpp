@@ -269,6 +269,16 @@ int32_t regSetString(RegKey key, const char* value, const char* data, uint32_t b
   }
 }
 
+// The store keeps bytes as given: UTF-8 goes in and out unchanged.
+int32_t regGetUtf8String(RegKey key, const char* value, char* buffer, uint32_t* size) noexcept {
+  return regGetString(key, value, buffer, size);
+}
+
+int32_t regSetUtf8String(RegKey key, const char* value, const char* text) noexcept {
+  if (text == nullptr) return kInvalidParameter;
+  return regSetString(key, value, text, static_cast<uint32_t>(std::strlen(text) + 1));
+}
+
 int32_t regSetDword(RegKey key, const char* value, uint32_t data) noexcept {
   if (injected(Call::RegSetValueExA)) return kRegAccessDenied;
   try {

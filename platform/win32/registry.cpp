@@ -66,6 +66,57 @@ int32_t regSetString(RegKey key, const char* value, const char* data, uint32_t b
                         byteCount);
 }
 
+namespace {
+
+constexpr int32_t kInvalidParameter = ERROR_INVALID_PARAMETER;
+
+// Value names are ASCII; a longer one than this is none of ours.
+bool wideName(const char* value, wchar_t (&out)[64]) noexcept {
+  if (value == nullptr) return true;
+  size_t at = 0;
+  for (; value[at] != '\0'; ++at) {
+    if (at + 1 >= sizeof out / sizeof out[0]) return false;
+    out[at] = static_cast<unsigned char>(value[at]);
+  }
+  out[at] = L'\0';
+  return true;
+}
+
+}  // namespace
+
+int32_t regGetUtf8String(RegKey key, const char* value, char* buffer, uint32_t* size) noexcept {
+  if (injected(Call::RegGetValueA)) return kRegAccessDenied;
+  wchar_t name[64] = {};
+  if (!wideName(value, name) || size == nullptr) return kInvalidParameter;
+  wchar_t wide[1024];
+  DWORD bytes = sizeof wide;
+  const LONG result = RegGetValueW(hkey(key), nullptr, value != nullptr ? name : nullptr,
+                                   RRF_RT_REG_SZ, nullptr, wide, &bytes);
+  if (result != ERROR_SUCCESS) return result;
+  const int needed = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return kInvalidParameter;
+  if (buffer == nullptr || *size < static_cast<uint32_t>(needed)) {
+    *size = static_cast<uint32_t>(needed);
+    return buffer == nullptr ? kRegOk : kRegMoreData;
+  }
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, needed, nullptr, nullptr);
+  *size = static_cast<uint32_t>(needed);
+  return kRegOk;
+}
+
+int32_t regSetUtf8String(RegKey key, const char* value, const char* text) noexcept {
+  if (injected(Call::RegSetValueExA)) return kRegAccessDenied;
+  wchar_t name[64] = {};
+  if (!wideName(value, name) || text == nullptr) return kInvalidParameter;
+  wchar_t wide[1024];
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide,
+                                        static_cast<int>(sizeof wide / sizeof wide[0]));
+  if (units <= 0) return kInvalidParameter;
+  return RegSetValueExW(hkey(key), value != nullptr ? name : nullptr, 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(wide),
+                        static_cast<DWORD>(units) * sizeof(wchar_t));
+}
+
 int32_t regSetDword(RegKey key, const char* value, uint32_t data) noexcept {
   if (injected(Call::RegSetValueExA)) return kRegAccessDenied;
   const DWORD number = data;

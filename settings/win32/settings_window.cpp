@@ -252,7 +252,7 @@ void SettingsWindow::showValues(const PanelValues& values) {
                    values.singlePc ? ids::kSinglePc : ids::kOtherPc);
   SetWindowTextW(item(ids::kHost), fromCodePage(values.host, CP_ACP).c_str());
   const LocalStreamerValues& local = values.local;
-  fillDevices({}, fromCodePage(local.device, CP_ACP));
+  fillDevices({}, fromCodePage(local.device, CP_UTF8));
   select(item(ids::kTransport), local.transport == 2 ? 1 : 0);
   select(item(ids::kWordLength), indexOf(kWordLengths, local.wordLength));
   select(item(ids::kBufferIndex), local.bufferIndex < kBufferIndexCount
@@ -275,7 +275,7 @@ PanelValues SettingsWindow::formValues() const {
   LocalStreamerValues& local = values.local;
   const int device = selection(item(ids::kDevice));
   if (device >= 0 && static_cast<size_t>(device) < devices_.size()) {
-    local.device = toCodePage(devices_[static_cast<size_t>(device)], CP_ACP);
+    local.device = toCodePage(devices_[static_cast<size_t>(device)], CP_UTF8);
   }
   local.transport = selection(item(ids::kTransport)) == 1 ? 2 : 1;
   const int word = selection(item(ids::kWordLength));

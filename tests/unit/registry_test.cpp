@@ -112,6 +112,24 @@ TEST_F(RegistryTest, AQueryWithoutBufferReportsTheStoredSize) {
   regCloseKey(key);
 }
 
+// A device's friendly name in any script survives, whatever the system's code
+// page: under Wine the ANSI calls would turn the Japanese into '?'.
+TEST_F(RegistryTest, AUtf8TextKeepsEveryCharacterAndSaysWhatItNeeds) {
+  const std::string name =
+      "Lautsprecher (USB-Audioger\u00e4t) \u2013 \u30b9\u30d4\u30fc\u30ab\u30fc";
+  RegKey key = create("Streamer");
+  ASSERT_EQ(regSetUtf8String(key, "Device", name.c_str()), kRegOk);
+  char buffer[128] = {};
+  uint32_t size = 8;
+  EXPECT_EQ(regGetUtf8String(key, "Device", buffer, &size), kRegMoreData);
+  EXPECT_EQ(size, name.size() + 1);
+  size = sizeof buffer;
+  ASSERT_EQ(regGetUtf8String(key, "Device", buffer, &size), kRegOk);
+  EXPECT_EQ(std::string(buffer), name);
+  EXPECT_EQ(size, name.size() + 1);
+  regCloseKey(key);
+}
+
 TEST_F(RegistryTest, KeyAndValueNamesIgnoreCaseButKeepTheirSpelling) {
   regCloseKey(create("Drivers\\TAVRO Driver"));
   RegKey key = 0;
