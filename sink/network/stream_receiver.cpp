@@ -28,7 +28,7 @@ StreamReceiver::StreamReceiver(const SessionSetup& setup, TickPacer& pacer, Pack
 
 StreamEnd StreamReceiver::run() {
   const StreamEnd end = receive();
-  endNs_ = os::monotonicNs();
+  if (endNs_ == 0) endNs_ = os::monotonicNs();
   return end;
 }
 
@@ -132,6 +132,10 @@ StreamEnd StreamReceiver::receive() {
       uint8_t unexpected[64];
       const os::Io got = os::receive(setup_.control, unexpected, sizeof unexpected);
       if (got.ended()) {
+        // The end is when the driver closed: a stranger's datagrams may keep
+        // the drain below going to its limit, which must not move the end
+        // (and with it which ticks count as answered) later.
+        endNs_ = os::monotonicNs();
         drainDatagrams();
         wire_.cutShort();
         return controlFailure(got.error);

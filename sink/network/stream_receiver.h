@@ -32,6 +32,7 @@ class StreamReceiver {
   uint64_t late() const { return late_; }
   uint64_t foreign() const { return wire_.foreign(); }
   bool pacing() const { return pacing_; }
+  // When the stream ended: the driver's close, or the stop.
   int64_t endNs() const { return endNs_; }
   const std::string& transport() const { return transport_; }
   const LatencyStats& latency() const { return latency_; }
