@@ -8,6 +8,8 @@ set -u
 wine_run=$1 sink=$2 play=$3 driver=$4 dac=$5 capture_check=$6 listener=$7
 "$wine_run" --probe || exit $?
 source "$(dirname "$0")/checks.sh"
+source "$(dirname "$0")/sink_rows.sh"
+device="ASIO: TAVRO Test DAC"
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix
 trap 'WINEPREFIX=$WINEPREFIX timeout 60 wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
@@ -25,42 +27,6 @@ dac() {
     "${3:+dsd $3
 }" "$capture" "$work/control" >"$work/dac.conf"
 }
-
-# stream NAME SINK-OPTIONS... -- PLAY-OPTIONS...: one stream through the
-# sink; leaves the host's words in $work/NAME.play, the sink's in NAME.sink.
-stream() {
-  local name=$1
-  shift
-  local sink_options=()
-  while [ "$1" != "--" ]; do sink_options+=("$1"); shift; done
-  shift
-  local log="$work/$name.sink" sink_pid attempt
-  # Wine binds a UDP socket for one 127.x.y.z address to all of them: while
-  # a test elsewhere holds port 48168 the sink cannot listen, and tries again.
-  for attempt in $(seq 20); do
-    "$wine_run" "$sink" --address "$address" --once --device "ASIO: TAVRO Test DAC" \
-      "${sink_options[@]}" >"$log" 2>&1 &
-    sink_pid=$!
-    for _ in $(seq 300); do
-      grep -q '^listening' "$log" && break
-      kill -0 "$sink_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    grep -q '^listening' "$log" && break
-    wait "$sink_pid" 2>/dev/null
-    grep -q 'cannot take datagrams' "$log" || break
-    sleep 3
-  done
-  "$wine_run" "$play" --driver "Z:$driver" --host "$address" "$@" >"$work/$name.play" 2>&1
-  local played=$?
-  wait "$sink_pid"
-  return $played
-}
-
-underruns() {
-  tr -d '\r' <"$work/$1.sink" | sed -nE 's/^summary:.* underruns=([0-9]+) .*/\1/p' | tail -n 1
-}
-show() { echo "--- $1"; tr -d '\r' <"$work/$1.play"; tr -d '\r' <"$work/$1.sink"; }
 
 capture=$work/listing.raw
 dac Int24LSB "44100 96000" "2822400"
@@ -105,23 +71,6 @@ done
 
 # Refusals: the sink answers the announcement, the host gets its error and
 # the driver's notification reaches a window.
-refusal() {  # name code sink-options -- play-options
-  local name=$1 code=$2
-  shift 2
-  local stop="$work/$name.stop"
-  "$wine_run" "$listener" "Z:${stop//\//\\}" >"$work/$name.codes" 2>&1 &
-  local listener_pid=$!
-  for _ in $(seq 300); do grep -qs '^listening' "$work/$name.codes" && break; sleep 0.1; done
-  stream "$name" "$@"
-  touch "$stop"
-  wait "$listener_pid"
-  check "$name: the sink refuses with ERROR $code" yes \
-    "$(yes_no grep -q "ERROR $code" <(tr -d '\r' <"$work/$name.sink"))"
-  check "$name: the host's start fails" yes \
-    "$(yes_no grep -q 'start failed' <(tr -d '\r' <"$work/$name.play"))"
-  check "$name: a window hears code $code" "$code" \
-    "$(tr -d '\r' <"$work/$name.codes" | sed -n 's/^code //p' | paste -sd, -)"
-}
 capture=$work/refused.raw
 dac Int32LSB 44100 ""
 refusal rate-not-taken 2 --word-length 24 -- --signal --rate 96000 --seconds 1

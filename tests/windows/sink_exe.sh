@@ -8,6 +8,7 @@
 set -u
 wine_run=$1 sink=$2 play=$3 dll=$4
 "$wine_run" --probe || exit $?
+source "$(dirname "$0")/checks.sh"
 address="127.$((1 + ($$ / 254) % 254)).$((1 + $$ % 254)).$((1 + RANDOM % 254))"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -21,30 +22,6 @@ fail() {
   status=1
 }
 
-# start_sink LOG SINK-OPTIONS: the sink on the test's address, in sink_pid,
-# once it listens.
-start_sink() {
-  local log=$1 attempt
-  shift
-  # wine-run puts its own time limit on each program. Wine binds a UDP
-  # socket for one 127.x.y.z address to all of them, so a native test
-  # elsewhere on this machine that holds port 48168 on its own address keeps
-  # the sink from it for a while: it is tried again then.
-  for attempt in $(seq 10); do
-    "$wine_run" "$sink" --address "$address" --verify --ticks "$ticks" "$@" >"$log" 2>&1 &
-    sink_pid=$!
-    for _ in $(seq 300); do
-      grep -q '^listening' "$log" && break
-      kill -0 "$sink_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    grep -q '^listening' "$log" && break
-    wait "$sink_pid" 2>/dev/null
-    grep -q 'cannot take datagrams' "$log" || break
-    echo "port 48168 is taken on this machine (attempt $attempt); trying again"
-    sleep 3
-  done
-}
 
 # summary_lacks SUMMARY WANT...: the first of WANT the summary lacks.
 summary_lacks() {
@@ -67,7 +44,7 @@ case_() {
   local log="$work/$name.log" files="$work/$name"
   mkdir -p "$files"
   local sink_pid
-  start_sink "$log" --once --output "Z:$files" "${sink_options[@]}"
+  start_sink "$log" --verify --ticks "$ticks" --once --output "Z:$files" "${sink_options[@]}"
   # The sink ends the stream: tavro-play then says the streamer went away (4).
   "$wine_run" "$play" --driver "Z:$dll" --host "$address" "$@" >"$work/$name.play" 2>&1
   local played=$?
@@ -117,7 +94,7 @@ stored_settings() {
   store WordLength REG_DWORD 16
   store BufferIndex REG_DWORD 3
   store BufferPackets REG_SZ lots
-  start_sink "$log"
+  start_sink "$log" --verify --ticks "$ticks"
   local round number bits transport
   for round in "1 16 udp" "2 24 tcp"; do
     read -r number bits transport <<<"$round"

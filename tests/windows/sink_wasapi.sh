@@ -14,6 +14,7 @@ if [ ! -f "$plugin" ]; then
   exit 77
 fi
 source "$(dirname "$0")/checks.sh"
+source "$(dirname "$0")/sink_rows.sh"
 work=$(mktemp -d)
 export WINEPREFIX=$work/prefix
 server=$(command -v /usr/lib/wine/wineserver64 wineserver | head -n 1)
@@ -57,40 +58,6 @@ check "--list-devices shows what exclusive mode takes" yes \
 check "--list-devices says WASAPI has no native DSD" yes \
   "$(listed '    DSD native: none (DoP goes as 24-bit PCM)')"
 
-# stream NAME SINK-OPTIONS... -- PLAY-OPTIONS...: one stream through the
-# sink; leaves the host's words in $work/NAME.play, the sink's in NAME.sink.
-stream() {
-  local name=$1
-  shift
-  local sink_options=()
-  while [ "$1" != "--" ]; do sink_options+=("$1"); shift; done
-  shift
-  local log="$work/$name.sink" sink_pid attempt
-  # Wine binds a UDP socket for one 127.x.y.z address to all of them: while
-  # a test elsewhere holds port 48168 the sink cannot listen, and tries again.
-  for attempt in $(seq 20); do
-    "$wine_run" "$sink" --address "$address" --once --device "$device" \
-      "${sink_options[@]}" >"$log" 2>&1 &
-    sink_pid=$!
-    for _ in $(seq 300); do
-      grep -q '^listening' "$log" && break
-      kill -0 "$sink_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    grep -q '^listening' "$log" && break
-    wait "$sink_pid" 2>/dev/null
-    grep -q 'cannot take datagrams' "$log" || break
-    sleep 3
-  done
-  "$wine_run" "$play" --driver "Z:$driver" --host "$address" "$@" >"$work/$name.play" 2>&1
-  local played=$?
-  wait "$sink_pid"
-  return $played
-}
-underruns() {
-  tr -d '\r' <"$work/$1.sink" | sed -nE 's/^summary:.* underruns=([0-9]+) .*/\1/p' | tail -n 1
-}
-show() { echo "--- $1"; tr -d '\r' <"$work/$1.play"; tr -d '\r' <"$work/$1.sink"; }
 received_frames() {  # packets times the frames of each, as the sink tells them
   local log
   log=$(tr -d '\r' <"$work/$1.sink")
@@ -137,23 +104,6 @@ done
 # the driver's notification reaches a window. Wine's endpoint refuses a
 # format its card does not take, but not a rate: it sets the card's nearest
 # rate, so a rate refusal cannot be shown here.
-refusal() {  # name code sink-options -- play-options
-  local name=$1 code=$2
-  shift 2
-  local stop="$work/$name.stop"
-  "$wine_run" "$listener" "Z:${stop//\//\\}" >"$work/$name.codes" 2>&1 &
-  local listener_pid=$!
-  for _ in $(seq 300); do grep -qs '^listening' "$work/$name.codes" && break; sleep 0.1; done
-  stream "$name" "$@"
-  touch "$stop"
-  wait "$listener_pid"
-  check "$name: the sink refuses with ERROR $code" yes \
-    "$(yes_no grep -q "ERROR $code" <(tr -d '\r' <"$work/$name.sink"))"
-  check "$name: the host's start fails" yes \
-    "$(yes_no grep -q 'start failed' <(tr -d '\r' <"$work/$name.play"))"
-  check "$name: a window hears code $code" "$code" \
-    "$(tr -d '\r' <"$work/$name.codes" | sed -n 's/^code //p' | paste -sd, -)"
-}
 capture=$work/refused.raw
 card "S16_LE" "44100"
 refusal format-too-narrow 3 --word-length 24 -- --signal --rate 44100 --seconds 1
